@@ -1,0 +1,68 @@
+#pragma once
+// File access for the archive: atomic whole-file writes, case-insensitive
+// path resolution (archives come from Windows, where file names compare
+// without letter case), whole-file reads, the system code page (CP932,
+// "Shift-JIS") and the string-list line rule of the original framework.
+//
+// Paths use "/" as separator.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Writes `bytes` as the whole content of the file at `path`: the bytes go to a
+// new temporary file beside the target (same folder), which is flushed and
+// synced to disk and then renamed over the target. On any failure the old
+// file (if any) stays untouched, no temporary file is left behind and the
+// result is false. The folder must exist. When a file whose name differs from
+// the target's only in letter case already exists, that file is replaced
+// (under its existing name); folders of the path are resolved the same way.
+// An existing file keeps its permission bits; a new file gets 0666 less the
+// umask. A directory in the way of the target makes the write fail.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
+
+// If `path` exists (one stat), returns it. Otherwise looks for each missing
+// component case-insensitively in its parent folder, from the deepest existing
+// ancestor down, and returns the existing path so found; when some component
+// has no match, returns `path` unchanged. Among several entries that differ
+// only in case, an exact match wins, else the smallest name (code-unit order).
+QString ResolveExistingPath(const QString& path);
+
+// The path to write `path` to: its folder resolved with ResolveExistingPath,
+// and then an existing entry of that folder whose name equals the file name
+// in any letter case, or the file name as given when there is none.
+QString ResolvePathForWrite(const QString& path);
+
+// The whole content of the file (resolved with ResolveExistingPath), or
+// nullopt when it is missing, a folder or cannot be read.
+std::optional<QByteArray> ReadWholeFile(const QString& path);
+
+// True when a file (not a folder) exists at `path` in any letter case.
+bool FileExistsAnyCase(const QString& path);
+
+// CP932 (Windows code page 932, "windows-31j"), built on Qt's converter.
+// Decoding: bytes 0x00-0x7F map to U+0000-U+007F unchanged (0x5C is "\",
+// 0x7E is "~"), 0xA1-0xDF to half-width katakana, double-byte codes as
+// Windows maps them (0x8160 → U+FF5E, 0x815F → U+FF3C, NEC and IBM duplicates
+// such as 0xED40 and 0xFA5C to the same character); bytes that form no
+// character (a lone lead byte, an undefined code, 0x80, 0xA0, 0xFD-0xFF)
+// decode as U+FFFD, one per byte or undefined pair.
+QString DecodeCp932(const QByteArray& bytes);
+// Encoding: the code Windows chooses for each character (for duplicates the
+// JIS X 0208 code, then the IBM extension), with Windows' best-fit for the
+// usual JIS-versus-Windows variants (U+301C → 0x8160, U+2016 → 0x8161,
+// U+2212 → 0x817C, U+00A2/U+00A3/U+00AC → 0x8191/0x8192/0x81CA, U+2014 →
+// 0x815C, U+00A5 → 0x5C, U+203E → 0x7E). Any other character CP932 lacks
+// (and each lone surrogate) becomes "?" (0x3F), one per code point.
+QByteArray EncodeCp932(const QString& text);
+
+// The framework's string-list rule for reading text into lines: a line ends
+// at CR LF, at a lone CR or at a lone LF; a final line break does not start
+// another line; empty text has no lines. ("a\r\nb" → {"a","b"};
+// "a\r\n" → {"a"}; "\r\n" → {""}; "a\n\rb" → {"a","","b"}.)
+QStringList SplitTextLines(const QString& text);
+
+// The framework's string-list rule for writing: every line followed by CR LF.
+QString JoinTextLines(const QStringList& lines);

@@ -1,0 +1,115 @@
+#include "core/Categories.h"
+
+#include "core/ArchiveFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kSubFolders[] = {"Image", "Thumb", "Text"};
+
+// rename() that refuses to replace an existing target. Linux's rename()
+// silently replaces an empty directory; renameat2 with RENAME_NOREPLACE does
+// not. File systems without it (some network ones) fall back to a check
+// first.
+bool RenameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+#ifdef SYS_renameat2
+    constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE
+    if (syscall(SYS_renameat2, AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), kNoReplace) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
+        return false;
+    return ::rename(a.constData(), b.constData()) == 0;
+}
+
+bool HasFileWithSuffix(const QString& folder, const QStringList& suffixes)
+{
+    QDir dir(folder);
+    if (!dir.exists())
+        return false;
+    const QStringList names =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QString& n : names)
+        for (const QString& suffix : suffixes)
+            if (n.endsWith(suffix, Qt::CaseInsensitive))
+                return true;
+    return false;
+}
+
+}  // namespace
+
+QStringList ListCategoryNames(const QString& archiveRoot)
+{
+    return QDir(archiveRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+}
+
+bool IsSafeCategoryName(const QString& name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (QChar c : name) {
+        if (c == u'/' || c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+bool CreateCategoryFolder(const QString& archiveRoot, const QString& name)
+{
+    if (!IsSafeCategoryName(name))
+        return false;
+    QDir root(archiveRoot);
+    if (!root.exists() || !root.mkdir(name))
+        return false;
+    QDir category(root.filePath(name));
+    for (const char* sub : kSubFolders)
+        category.mkdir(QLatin1String(sub));
+    return true;
+}
+
+bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName)
+{
+    if (!IsSafeCategoryName(newName) || folder.isEmpty())
+        return false;
+    const QString target = QDir(archiveRoot).filePath(newName);
+    if (QFileInfo(folder).absoluteFilePath() == QFileInfo(target).absoluteFilePath())
+        return QFileInfo(folder).isDir();
+    return RenameNoReplace(folder, target);
+}
+
+DeleteCategoryResult DeleteCategoryFolder(const QString& folder)
+{
+    const QString image = ResolveExistingPath(folder + QStringLiteral("/Image"));
+    const QString thumb = ResolveExistingPath(folder + QStringLiteral("/Thumb"));
+    const QString text = ResolveExistingPath(folder + QStringLiteral("/Text"));
+    if (HasFileWithSuffix(image, {QStringLiteral(".jpg"), QStringLiteral(".tif"), QStringLiteral(".bmp")})
+        || HasFileWithSuffix(thumb, {QStringLiteral(".jpg")}) || HasFileWithSuffix(text, {QStringLiteral(".txt")}))
+        return DeleteCategoryResult::PagesRemain;
+
+    QFile::remove(ResolveExistingPath(folder + QStringLiteral("/FileList.txt")));
+
+    QDir parent;
+    for (const QString& sub : {image, thumb, text}) {
+        const QFileInfo info(sub);
+        if (!info.exists() && !info.isSymLink())
+            continue;
+        if (!info.isDir() || info.isSymLink() || !parent.rmdir(sub))
+            return DeleteCategoryResult::CannotRemove;
+    }
+    if (!parent.rmdir(folder))
+        return DeleteCategoryResult::CannotRemove;
+    return DeleteCategoryResult::Deleted;
+}

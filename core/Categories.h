@@ -1,0 +1,38 @@
+#pragma once
+// Categories: the sub-folders of the archive root, each with its Image,
+// Thumb and Text folders.
+
+#include <QString>
+#include <QStringList>
+
+// Folder names in the order the file system gives them; hidden folders
+// (names starting with ".") are left out.
+QStringList ListCategoryNames(const QString& archiveRoot);
+
+// A name that can only ever mean a folder directly under the archive root:
+// not empty, not "." or "..", no "/" or "\" and no control character.
+bool IsSafeCategoryName(const QString& name);
+
+// Creates archiveRoot/name with Image, Thumb and Text inside. False when the
+// name is unsafe or the folder cannot be made (it exists already, the file
+// system refuses the name, no write access). The sub-folders' own results
+// do not count, as long as the category folder itself was made.
+bool CreateCategoryFolder(const QString& archiveRoot, const QString& name);
+
+// Renames the category folder to archiveRoot/newName. Never replaces an
+// existing folder. False when the new name is unsafe, taken, or the rename
+// fails. Renaming a folder to its own name succeeds without doing anything.
+bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName);
+
+enum class DeleteCategoryResult {
+    Deleted,
+    PagesRemain,     // an image, thumbnail or memo file is still there
+    CannotRemove,    // a folder could not be removed (something else is inside)
+};
+
+// Deletes an empty category: refuses when any "*.jpg", "*.tif" or "*.bmp"
+// remains in Image, "*.jpg" in Thumb or "*.txt" in Text (any letter case,
+// hidden files included); otherwise deletes FileList.txt and removes Image,
+// Thumb, Text and the folder itself, stopping at the first that fails. A
+// sub-folder that does not exist counts as removed.
+DeleteCategoryResult DeleteCategoryFolder(const QString& folder);

@@ -1,0 +1,51 @@
+#include "core/Memo.h"
+
+#include "core/ArchiveFiles.h"
+
+QString NormalizeLineBreaks(const QString& text)
+{
+    if (!text.contains(u'\r'))
+        return text;
+    QString shown;
+    shown.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\r') {
+            shown.append(u'\n');
+            if (i + 1 < n && text.at(i + 1) == u'\n')
+                ++i;
+        } else {
+            shown.append(c);
+        }
+    }
+    return shown;
+}
+
+std::optional<MemoText> ReadMemo(const QString& path)
+{
+    std::optional<QByteArray> bytes = ReadWholeFile(path);
+    if (!bytes)
+        return std::nullopt;
+    MemoText memo;
+    memo.raw = std::move(*bytes);
+    memo.text = NormalizeLineBreaks(DecodeCp932(memo.raw));
+    return memo;
+}
+
+QByteArray EncodeMemo(const QString& shownText)
+{
+    return EncodeCp932(JoinTextLines(SplitTextLines(shownText)));
+}
+
+bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded)
+{
+    if (loaded && shownText == loaded->text)
+        return WriteFileAtomically(path, loaded->raw);
+    return WriteFileAtomically(path, EncodeMemo(shownText));
+}
+
+bool CreateEmptyMemo(const QString& path)
+{
+    return WriteFileAtomically(path, QByteArrayLiteral("\r\n"));
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Memo files: one per page, CP932 text with CR LF line ends. What a
+// memo control shows uses "\n" as its only line break.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+struct MemoText {
+    QByteArray raw;  // the file's bytes
+    QString text;    // as shown: decoded, CR LF / lone CR / lone LF each "\n"
+};
+
+// Converts text with CR LF, lone CR or lone LF line breaks to "\n" breaks.
+QString NormalizeLineBreaks(const QString& text);
+
+// Reads the memo at `path` (any letter case); nullopt when it is missing or
+// cannot be read.
+std::optional<MemoText> ReadMemo(const QString& path);
+
+// The bytes for a shown text, by the framework's string-list rule: the text is
+// split into lines at "\n" (also CR LF and lone CR); a final break starts no
+// line; empty text has no lines; every line is written followed by CR LF, in
+// CP932. "" → "", "\n" → "\r\n", "a\nb" → "a\r\nb\r\n", "a\n" → "a\r\n".
+QByteArray EncodeMemo(const QString& shownText);
+
+// Writes the memo atomically. When `loaded` is given and `shownText` equals
+// loaded->text, the loaded bytes are written back unchanged (an unedited memo
+// round-trips byte for byte); else EncodeMemo(shownText).
+bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded);
+
+// The memo of a new page: one empty line, the two bytes CR LF.
+bool CreateEmptyMemo(const QString& path);

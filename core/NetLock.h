@@ -1,0 +1,45 @@
+#pragma once
+// The shared-write lock of an archive used from several workstations.
+//
+// NetLock.CTL, in the folder the program runs in, marks the archive as
+// shared. Its first character says whether some workstation holds the
+// right to write: "1" taken, "0" free (the file holds "1" or "0" and CR LF).
+// Nothing in the file says who holds it; a workstation knows it holds the
+// lock from its own flag.
+
+#include <QString>
+
+inline constexpr char kNetLockFileName[] = "NetLock.CTL";
+
+enum class LockState {
+    Unreadable = -1,  // missing, unreadable, or neither "0" nor "1" first
+    Free = 0,
+    Taken = 1,
+};
+
+QString NetLockPath(const QString& folder);
+
+bool IsArchiveShared(const QString& folder);
+// Creates or overwrites the lock file in its free state.
+bool EnableSharing(const QString& folder);
+// Deletes the lock file if it exists.
+bool DisableSharing(const QString& folder);
+
+LockState ReadLockState(const QString& folder);
+
+struct TakeAttempt {
+    LockState before = LockState::Unreadable;  // the state found
+    bool taken = false;                        // true: the file said free and now says taken
+};
+
+// Reads the state and, when it is free, takes the lock, as one step that no
+// other workstation can interleave with: a guard file created exclusively
+// (which network file systems honour too) is held around the read and the
+// write. When the lock is not free nothing is written; the caller may then
+// ask the user and force it with TakeLock.
+TakeAttempt TryTakeLock(const QString& folder);
+
+// Writes the taken state, whatever the file said (the forced takeover).
+bool TakeLock(const QString& folder);
+// Writes the free state.
+bool ReleaseLock(const QString& folder);

@@ -1,0 +1,154 @@
+#include "core/PageList.h"
+
+#include "core/ArchiveFiles.h"
+#include "core/Decimal.h"
+
+#include <QDir>
+#include <QSet>
+
+#include <algorithm>
+
+const QString kPageLimitMessage = QStringLiteral("1000枚を超えるイメージは保存できません");
+
+namespace {
+
+const QString kEmptyHeader = QStringLiteral("00000000");
+
+QString FileListPath(const QString& categoryFolder)
+{
+    return categoryFolder + QStringLiteral("/FileList.txt");
+}
+
+bool ValidIndex(const PageList& list, int index)
+{
+    return index >= 0 && index < list.Count();
+}
+
+QString ReplaceExtension(const QString& entry, const QString& extension)
+{
+    return PageNumberOfEntry(entry) + extension;
+}
+
+// Adds to `used` the page numbers (lower case) of the entries of
+// categoryFolder/sub whose extension is one of `extensions` (any case).
+void CollectUsedNumbers(QSet<QString>& used, const QString& categoryFolder, const QString& sub,
+                        std::initializer_list<QStringView> extensions)
+{
+    const QString folder = ResolveExistingPath(categoryFolder + u'/' + sub);
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : names) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        if (dot < 0)
+            continue;
+        const QStringView ext = QStringView(name).mid(dot);
+        for (QStringView wanted : extensions) {
+            if (ext.compare(wanted, Qt::CaseInsensitive) == 0) {
+                used.insert(name.left(dot).toLower());
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool PageLimitReached(const PageList& list)
+{
+    return list.lines.size() >= kPageListLineLimit;
+}
+
+void LoadPageList(PageList& list, const QString& categoryFolder)
+{
+    list.lines.clear();
+    const std::optional<QByteArray> bytes = ReadWholeFile(FileListPath(categoryFolder));
+    if (bytes && !bytes->isEmpty())
+        list.lines = SplitTextLines(DecodeCp932(*bytes));
+    if (list.lines.isEmpty())
+        list.lines = QStringList{kEmptyHeader};
+}
+
+bool SavePageList(const PageList& list, const QString& categoryFolder)
+{
+    return WriteFileAtomically(FileListPath(categoryFolder), EncodeCp932(JoinTextLines(list.lines)));
+}
+
+QString IssuePageNumber(PageList& list, const QString& categoryFolder)
+{
+    const int64_t header = list.lines.isEmpty() ? 0 : ParseDecimal(list.lines.first());
+
+    QSet<QString> used;
+    CollectUsedNumbers(used, categoryFolder, QStringLiteral("Image"), {u".jpg", u".bmp", u".tif"});
+    CollectUsedNumbers(used, categoryFolder, QStringLiteral("Thumb"), {u".jpg"});
+    CollectUsedNumbers(used, categoryFolder, QStringLiteral("Text"), {u".txt"});
+    for (qsizetype i = 1; i < list.lines.size(); ++i)
+        used.insert(PageNumberOfEntry(list.lines.at(i)).toLower());
+
+    int64_t next = std::max<int64_t>(header + 1, 1);
+    QString number = QString::asprintf("%08lld", static_cast<long long>(next));
+    while (used.contains(number)) {
+        ++next;
+        number = QString::asprintf("%08lld", static_cast<long long>(next));
+    }
+
+    if (list.lines.isEmpty())
+        list.lines.append(number);
+    else
+        list.lines[0] = number;
+    return number;
+}
+
+void AppendPageEntry(PageList& list, const QString& pageNumber, const QString& extension)
+{
+    if (list.lines.isEmpty())
+        list.lines.append(kEmptyHeader);
+    list.lines.append(pageNumber + extension);
+}
+
+void RemovePageEntry(PageList& list, int index)
+{
+    if (ValidIndex(list, index))
+        list.lines.removeAt(index + 1);
+}
+
+QString PageEntry(const PageList& list, int index)
+{
+    return ValidIndex(list, index) ? list.lines.at(index + 1) : QString();
+}
+
+QString PageNumberOfEntry(const QString& entry)
+{
+    const qsizetype dot = entry.lastIndexOf(u'.');
+    return dot < 0 ? entry : entry.left(dot);
+}
+
+QString ImagePath(const QString& categoryFolder, const PageList& list, int index)
+{
+    if (!ValidIndex(list, index))
+        return QString();
+    return categoryFolder + QStringLiteral("/Image/") + list.lines.at(index + 1);
+}
+
+QString ThumbPath(const QString& categoryFolder, const PageList& list, int index)
+{
+    if (!ValidIndex(list, index))
+        return QString();
+    return categoryFolder + QStringLiteral("/Thumb/") + ReplaceExtension(list.lines.at(index + 1), QStringLiteral(".jpg"));
+}
+
+QString MemoPath(const QString& categoryFolder, const PageList& list, int index)
+{
+    if (!ValidIndex(list, index))
+        return QString();
+    return categoryFolder + QStringLiteral("/Text/") + ReplaceExtension(list.lines.at(index + 1), QStringLiteral(".txt"));
+}
+
+QString SaveFormatExtension(int saveFormat)
+{
+    switch (saveFormat) {
+    case 1: return QStringLiteral(".bmp");
+    case 2: return QStringLiteral(".tif");
+    default: return QStringLiteral(".jpg");
+    }
+}

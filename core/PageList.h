@@ -1,0 +1,71 @@
+#pragma once
+// The page list of a category: the lines of its FileList.txt, the
+// header line (the last page number issued) followed by one page entry per
+// page ("00000012.jpg"), in display order.
+//
+// Category folders are paths with "/" separators; the sub-folders "Image",
+// "Thumb", "Text" and the file "FileList.txt" are found in any letter case.
+
+#include <QString>
+#include <QStringList>
+
+struct PageList {
+    // lines[0] is the header, lines[i + 1] the entry of the page at index i.
+    QStringList lines{QStringLiteral("00000000")};
+
+    // The page count P = lines - 1 (0 for a list without lines).
+    int Count() const { return lines.isEmpty() ? 0 : int(lines.size()) - 1; }
+};
+
+// At most this many lines, header included: 999 pages fill a category.
+constexpr int kPageListLineLimit = 1000;
+
+// "1000枚を超えるイメージは保存できません", shown in an error box by every
+// operation that would add a page to a full category.
+extern const QString kPageLimitMessage;
+
+// True when the list already holds kPageListLineLimit lines or more.
+bool PageLimitReached(const PageList& list);
+
+// Replaces the list with the lines of categoryFolder/FileList.txt (CP932;
+// lines end at CR LF, lone CR or lone LF; a final line break starts no line).
+// A missing, unreadable or empty file gives the single line "00000000".
+void LoadPageList(PageList& list, const QString& categoryFolder);
+
+// Writes every line followed by CR LF, CP932, to categoryFolder/FileList.txt
+// (an existing file of any letter case is replaced), atomically. Returns
+// whether it was written; callers may ignore the result.
+bool SavePageList(const PageList& list, const QString& categoryFolder);
+
+// The next page number: the header read as a decimal integer n (empty → 0),
+// then n + 1 (at least 1), formatted with 8 digits, skipped forward past every
+// number that already names a page image (Image/N.jpg, .bmp or .tif), a
+// thumbnail (Thumb/N.jpg) or a memo (Text/N.txt) in the category, in any
+// letter case, or an entry of the list itself. The number is stored as the
+// new header (in memory only) and returned.
+QString IssuePageNumber(PageList& list, const QString& categoryFolder);
+
+// Adds the line pageNumber + extension (extension with its dot) at the end.
+void AppendPageEntry(PageList& list, const QString& pageNumber, const QString& extension);
+
+// Deletes the entry of the page at `index` (line index + 1); an index outside
+// 0..P-1 changes nothing.
+void RemovePageEntry(PageList& list, int index);
+
+// The page entry at `index` ("00000012.jpg"); empty for an index outside 0..P-1.
+QString PageEntry(const PageList& list, int index);
+
+// The page number part of an entry: the entry without its extension.
+QString PageNumberOfEntry(const QString& entry);
+
+// categoryFolder + "/Image/" + entry; "/Thumb/" + entry with its extension
+// replaced by ".jpg"; "/Text/" + entry with its extension replaced by ".txt".
+// Canonical names; readers resolve letter case with ResolveExistingPath.
+// Empty for an index outside 0..P-1.
+QString ImagePath(const QString& categoryFolder, const PageList& list, int index);
+QString ThumbPath(const QString& categoryFolder, const PageList& list, int index);
+QString MemoPath(const QString& categoryFolder, const PageList& list, int index);
+
+// The extension of new page images for a SaveFormat setting: 0 ".jpg",
+// 1 ".bmp", 2 ".tif", anything else ".jpg".
+QString SaveFormatExtension(int saveFormat);

@@ -1,0 +1,55 @@
+#pragma once
+// The one seam through which the program asks the user anything or tells the
+// user anything in a modal way. Windows and logic never open message boxes or
+// run dialogs themselves: they call the Prompt they were given. The program
+// uses the Qt implementation (ui/QtPrompt); tests use a scripted one that
+// records what was shown and answers from a script.
+
+#include <QString>
+
+class QDialog;
+
+enum class DlgIcon {
+    Error,
+    Information,
+    Warning,
+    Confirmation,
+};
+
+enum class BoxButtons {
+    Ok,
+    OkCancel,
+    YesNo,
+};
+
+enum class BoxAnswer {
+    Ok,
+    Cancel,
+    Yes,
+    No,
+};
+
+class Prompt {
+public:
+    virtual ~Prompt() = default;
+
+    // The framework's message dialog: an icon, the text and one OK button.
+    virtual void MessageDlg(const QString& text, DlgIcon icon) = 0;
+
+    // The system message box: its own caption ("Error", "Tolvane" or empty)
+    // and OK, OK/Cancel or Yes/No. Closing the box without a button counts
+    // as Cancel (OK/Cancel), No (Yes/No) or Ok (OK alone).
+    virtual BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) = 0;
+
+    // The framework's standard error box for an exception that escaped an
+    // event handler; the program goes on afterwards.
+    virtual void ShowException(const QString& message) = 0;
+
+    // Shows one of the program's own modal windows and returns its result
+    // (QDialog::Accepted or QDialog::Rejected, or what the window sets).
+    virtual int ExecModal(QDialog& dialog) = 0;
+
+    // Opens a document (the help) with the desktop's viewer for its type.
+    // False when nothing could open it.
+    virtual bool OpenDocument(const QString& path) = 0;
+};

@@ -1,0 +1,93 @@
+#include "core/Settings.h"
+
+#include "core/Decimal.h"
+
+#include <QSettings>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+
+constexpr qsizetype kMaxSettingText = 2047;
+
+// A value as text, whatever type the store hands back (a value written by
+// another program may come back as a number, bytes or, from an INI file with
+// a comma in it, a string list).
+QString ValueText(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return QString();
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(u',');
+    return value.toString();
+}
+
+bool Usable(const QSettings& store)
+{
+    return store.status() == QSettings::NoError;
+}
+
+}  // namespace
+
+Settings DefaultSettings()
+{
+    Settings settings;
+    for (const SettingDef& def : kSettingDefs)
+        settings.*def.member = def.defaultValue;
+    return settings;
+}
+
+void LoadSettings(Settings& settings, QSettings& store)
+{
+    if (!Usable(store))
+        return;
+    bool wroteDefault = false;
+    for (const SettingDef& def : kSettingDefs) {
+        const QString name = QString::fromLatin1(def.name);
+        const QString text = ValueText(store.value(name));
+        if (text.isEmpty()) {
+            store.setValue(name, QString::number(def.defaultValue));
+            settings.*def.member = def.defaultValue;
+            wroteDefault = true;
+        } else {
+            settings.*def.member = ParseDecimal(text);
+        }
+    }
+    if (wroteDefault)
+        store.sync();
+}
+
+void SaveSettings(const Settings& settings, QSettings& store)
+{
+    for (const SettingDef& def : kSettingDefs)
+        store.setValue(QString::fromLatin1(def.name), QString::number(settings.*def.member));
+    store.sync();
+}
+
+QString ReadSettingText(QSettings& store, const QString& name, const QString& defaultText)
+{
+    const QString text = ValueText(store.value(name));
+    if (!text.isEmpty())
+        return text.left(kMaxSettingText);
+    store.setValue(name, defaultText);
+    store.sync();
+    return defaultText.left(kMaxSettingText);
+}
+
+void WriteSettingText(QSettings& store, const QString& name, const QString& text)
+{
+    store.setValue(name, text);
+    store.sync();
+}
+
+QSettings& AppSettingsStore()
+{
+    static QSettings store(QStringLiteral("Osk"), QStringLiteral("Tolvane"));
+    return store;
+}
+
+Settings& AppSettings()
+{
+    static Settings settings;
+    return settings;
+}

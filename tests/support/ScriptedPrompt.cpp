@@ -1,0 +1,68 @@
+#include "tests/support/ScriptedPrompt.h"
+
+#include <QDialog>
+
+void ScriptedPrompt::MessageDlg(const QString& text, DlgIcon icon)
+{
+    shown.push_back({Shown::Dlg, text, QString(), icon, BoxButtons::Ok});
+}
+
+BoxAnswer ScriptedPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons)
+{
+    shown.push_back({Shown::Box, text, caption, DlgIcon::Information, buttons});
+    if (buttons == BoxButtons::Ok)
+        return BoxAnswer::Ok;  // nothing to choose
+    if (!boxAnswers.empty()) {
+        BoxAnswer a = boxAnswers.front();
+        boxAnswers.pop_front();
+        return a;
+    }
+    ++unanswered;
+    switch (buttons) {
+    case BoxButtons::Ok: return BoxAnswer::Ok;
+    case BoxButtons::OkCancel: return BoxAnswer::Cancel;
+    case BoxButtons::YesNo: return BoxAnswer::No;
+    }
+    return BoxAnswer::Cancel;
+}
+
+void ScriptedPrompt::ShowException(const QString& message)
+{
+    shown.push_back({Shown::Exception, message, QString(), DlgIcon::Error, BoxButtons::Ok});
+}
+
+int ScriptedPrompt::ExecModal(QDialog& dialog)
+{
+    shown.push_back({Shown::Modal, dialog.objectName(), QString(),
+                     DlgIcon::Information, BoxButtons::Ok});
+    if (modalHandlers.empty()) {
+        ++unanswered;
+        return 0;  // QDialog::Rejected
+    }
+    auto handler = std::move(modalHandlers.front());
+    modalHandlers.pop_front();
+    return handler(dialog);
+}
+
+bool ScriptedPrompt::OpenDocument(const QString& path)
+{
+    shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok});
+    return true;
+}
+
+std::vector<QString> ScriptedPrompt::Texts() const
+{
+    std::vector<QString> out;
+    for (const auto& s : shown)
+        if (s.kind == Shown::Dlg || s.kind == Shown::Box || s.kind == Shown::Exception)
+            out.push_back(s.text);
+    return out;
+}
+
+void ScriptedPrompt::Clear()
+{
+    shown.clear();
+    boxAnswers.clear();
+    modalHandlers.clear();
+    unanswered = 0;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A Prompt that answers from a script and records everything it was shown.
+
+#include "core/Prompt.h"
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <vector>
+
+class ScriptedPrompt : public Prompt {
+public:
+    struct Shown {
+        enum Kind { Dlg, Box, Exception, Modal, Document } kind;
+        QString text;     // message text, or the dialog's objectName for Modal
+        QString caption;  // box caption
+        DlgIcon icon = DlgIcon::Information;
+        BoxButtons buttons = BoxButtons::Ok;
+    };
+
+    // Answers for MessageBox with a choice (OK/Cancel, Yes/No), taken in
+    // order; a box with OK alone needs none. When none is left the box
+    // answers Ok / Cancel / No (the safe answer) and the test can see that
+    // in unanswered().
+    std::deque<BoxAnswer> boxAnswers;
+    // Handlers for ExecModal, taken in order. Each gets the real dialog,
+    // may fill in its controls, and returns the dialog's result. When none
+    // is left the dialog is rejected.
+    std::deque<std::function<int(QDialog&)>> modalHandlers;
+
+    std::vector<Shown> shown;
+    int unanswered = 0;
+
+    void MessageDlg(const QString& text, DlgIcon icon) override;
+    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) override;
+    void ShowException(const QString& message) override;
+    int ExecModal(QDialog& dialog) override;
+    bool OpenDocument(const QString& path) override;
+
+    // The texts shown, in order (dialogs, boxes and exceptions).
+    std::vector<QString> Texts() const;
+    void Clear();
+};

@@ -1,0 +1,118 @@
+#include "imaging/ImageHandle.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+int64_t DibStride(int64_t width, int bitCount)
+{
+    if (width < 0 || width > kMaxDibSide || bitCount <= 0 || bitCount > 32)
+        return -1;
+    const int64_t n = width * bitCount;
+    return n % 32 == 0 ? (n / 32) * 4 : (n / 32) * 4 + 4;
+}
+
+void ImageHandle::Free::operator()(uint8_t* p) const
+{
+    std::free(p);
+}
+
+ImageHandle::ImageHandle(ImageHandle&& other) noexcept
+    : block_(std::move(other.block_)), size_(std::exchange(other.size_, 0))
+{
+}
+
+ImageHandle& ImageHandle::operator=(ImageHandle&& other) noexcept
+{
+    if (this != &other) {
+        block_ = std::move(other.block_);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+ImageHandle ImageHandle::Allocate(std::size_t bytes)
+{
+    ImageHandle h;
+    if (bytes == 0 || bytes > kMaxDibBytes)
+        return h;
+    // calloc: large blocks come zeroed from the system without a pass over them
+    auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
+    if (!p)
+        return h;
+    h.block_.reset(p);
+    h.size_ = bytes;
+    return h;
+}
+
+ImageHandle ImageHandle::NewDib(int width, int height, int bitCount, int paletteEntries)
+{
+    if (width <= 0 || height <= 0 || width > kMaxDibSide || height > kMaxDibSide)
+        return {};
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
+        return {};
+    if (paletteEntries < 0 || paletteEntries > 256)
+        return {};
+    const int64_t stride = DibStride(width, bitCount);
+    const uint64_t imageBytes = uint64_t(stride) * uint64_t(height);
+    const uint64_t total = sizeof(BitmapInfoHeader) + uint64_t(paletteEntries) * 4 + imageBytes;
+    if (total > kMaxDibBytes)
+        return {};
+    ImageHandle h = Allocate(std::size_t(total));
+    if (!h)
+        return h;
+    BitmapInfoHeader hdr;
+    hdr.biWidth = width;
+    hdr.biHeight = height;
+    hdr.biBitCount = uint16_t(bitCount);
+    hdr.biSizeImage = uint32_t(imageBytes);
+    hdr.biClrUsed = uint32_t(paletteEntries);
+    std::memcpy(h.Data(), &hdr, sizeof hdr);
+    return h;
+}
+
+void ImageHandle::Reset()
+{
+    block_.reset();
+    size_ = 0;
+}
+
+int DibColorCount(const BitmapInfoHeader& header)
+{
+    if (header.biClrUsed != 0)
+        return int(header.biClrUsed & 0xFFFF);
+    switch (header.biBitCount) {
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
+    }
+}
+
+DibLayout DibLayoutOf(const ImageHandle& image)
+{
+    DibLayout l;
+    if (!image || image.Size() < sizeof(BitmapInfoHeader))
+        return l;
+    const BitmapInfoHeader& h = *image.Header();
+    if (h.biSize != 40 || h.biWidth <= 0 || h.biHeight <= 0 || h.biWidth > kMaxDibSide
+        || h.biHeight > kMaxDibSide || h.biCompression != 0)
+        return l;
+    if (h.biBitCount != 1 && h.biBitCount != 4 && h.biBitCount != 8 && h.biBitCount != 24)
+        return l;
+    const int colors = DibColorCount(h);
+    if (colors > 256)
+        return l;
+    const int64_t stride = DibStride(h.biWidth, h.biBitCount);
+    const uint64_t need = 40 + uint64_t(colors) * 4 + uint64_t(stride) * uint64_t(h.biHeight);
+    if (need > image.Size())
+        return l;
+    l.valid = true;
+    l.width = h.biWidth;
+    l.height = h.biHeight;
+    l.bitCount = h.biBitCount;
+    l.colorCount = colors;
+    l.stride = int(stride);
+    l.bitsOffset = 40 + std::size_t(colors) * 4;
+    return l;
+}

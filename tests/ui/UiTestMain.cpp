@@ -1,0 +1,84 @@
+// One test program for all window tests: builds the application object the
+// program uses, keeps settings in a temporary folder, runs every registered
+// Qt Test class in turn.
+
+#include "tests/ui/UiTestMain.h"
+
+#include "ui/TApplication.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <map>
+#include <memory>
+
+namespace {
+
+std::vector<std::pair<const char*, UiTestFactory>>& Registry()
+{
+    static std::vector<std::pair<const char*, UiTestFactory>> r;
+    return r;
+}
+
+}  // namespace
+
+int RegisterUiTest(const char* name, UiTestFactory factory)
+{
+    Registry().emplace_back(name, std::move(factory));
+    return int(Registry().size());
+}
+
+ScriptedPrompt& AppPrompt()
+{
+    static ScriptedPrompt p;
+    return p;
+}
+
+bool WriteTestFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+bool MakeCategory(const QString& root, const QString& name)
+{
+    QDir dir(root);
+    return dir.mkpath(name + QStringLiteral("/Image")) && dir.mkpath(name + QStringLiteral("/Thumb"))
+           && dir.mkpath(name + QStringLiteral("/Text"));
+}
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    // Settings of the tests never reach the user's own configuration.
+    QTemporaryDir configDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configDir.path());
+
+    TApplication::InstallFontSubstitutes();
+    TApplication app(argc, argv);
+    app.SetPrompt(&AppPrompt());
+
+    // Optional first argument: run only the test class of that name.
+    QStringList args = app.arguments();
+    QString only;
+    if (args.size() > 1 && !args[1].startsWith(u'-')) {
+        only = args[1];
+        args.removeAt(1);
+    }
+    int failed = 0;
+    for (auto& [name, factory] : Registry()) {
+        if (!only.isEmpty() && only != QLatin1String(name))
+            continue;
+        std::unique_ptr<QObject> test(factory());
+        failed += QTest::qExec(test.get(), args);
+    }
+    return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Shared pieces of the window tests.
+
+#include "tests/support/ScriptedPrompt.h"
+
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <vector>
+
+// Registers a test class so that the single test main runs it.
+class QObject;
+using UiTestFactory = std::function<QObject*()>;
+int RegisterUiTest(const char* name, UiTestFactory factory);
+
+#define TOLVANE_UI_TEST(Class) \
+    static const int Class##_registered = RegisterUiTest(#Class, [] { return new Class; })
+
+// The scripted prompt the application object reports exceptions to.
+ScriptedPrompt& AppPrompt();
+
+// Writes a file (and its folders); returns success.
+bool WriteTestFile(const QString& path, const QByteArray& bytes);
+// Makes a category folder with Image, Thumb and Text inside.
+bool MakeCategory(const QString& root, const QString& name);

@@ -1,0 +1,197 @@
+#include "ui/Controls.h"
+
+#include <QAction>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+
+TPanel::TPanel(QWidget* parent) : QFrame(parent)
+{
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Raised);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void TPanel::SetCaption(const QString& caption)
+{
+    if (caption_ == caption)
+        return;
+    caption_ = caption;
+    update();
+}
+
+void TPanel::SetLowered(bool lowered)
+{
+    lowered_ = lowered;
+    setFrameShadow(lowered ? QFrame::Sunken : QFrame::Raised);
+}
+
+void TPanel::SetColor(const QColor& color)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, color.isValid() ? color : QPalette().color(QPalette::Button));
+    setPalette(pal);
+}
+
+QColor TPanel::Color() const
+{
+    return palette().color(QPalette::Window);
+}
+
+void TPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(contentsRect(), Qt::AlignCenter, caption_);
+}
+
+TImage::TImage(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void TImage::SetPicture(const QImage& picture)
+{
+    picture_ = picture;
+    if (autoSize_ && !picture_.isNull())
+        resize(picture_.size());
+    update();
+}
+
+void TImage::ClearPicture()
+{
+    picture_ = QImage();
+    update();
+}
+
+void TImage::SetAutoSize(bool on)
+{
+    autoSize_ = on;
+    if (autoSize_ && !picture_.isNull())
+        resize(picture_.size());
+}
+
+void TImage::SetStretch(bool on)
+{
+    stretch_ = on;
+    update();
+}
+
+void TImage::SetCenter(bool on)
+{
+    center_ = on;
+    update();
+}
+
+QRect TImage::PictureRect() const
+{
+    if (picture_.isNull())
+        return {};
+    if (stretch_)
+        return rect();
+    if (center_)
+        return QRect((width() - picture_.width()) / 2, (height() - picture_.height()) / 2, picture_.width(),
+                     picture_.height());
+    return QRect(QPoint(0, 0), picture_.size());
+}
+
+void TImage::paintEvent(QPaintEvent* event)
+{
+    if (picture_.isNull())
+        return;
+    QPainter p(this);
+    const QRect target = PictureRect();
+    const QRect visible = target.intersected(event->rect());
+    if (visible.isEmpty())
+        return;
+    if (target.size() == picture_.size()) {
+        p.drawImage(visible.topLeft(), picture_, visible.translated(-target.topLeft()));
+        return;
+    }
+    // Scaled: map the visible part back to the picture and draw only that.
+    const double sx = double(picture_.width()) / target.width();
+    const double sy = double(picture_.height()) / target.height();
+    const QRectF source((visible.left() - target.left()) * sx, (visible.top() - target.top()) * sy,
+                        visible.width() * sx, visible.height() * sy);
+    p.drawImage(QRectF(visible), picture_, source);
+}
+
+void TImage::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        pressed_ = true;
+    emit MouseDown(event->button(), event->globalPosition().toPoint(), event->position().toPoint());
+}
+
+void TImage::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool wasPressed = pressed_;
+    pressed_ = false;
+    emit MouseUp(event->button(), event->position().toPoint());
+    if (event->button() == Qt::LeftButton && wasPressed && rect().contains(event->position().toPoint()))
+        emit Clicked();
+}
+
+void TImage::mouseMoveEvent(QMouseEvent* event)
+{
+    emit MouseMoved(event->buttons(), event->position().toPoint());
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit DoubleClicked();
+}
+
+TStaticText::TStaticText(QWidget* parent) : QLabel(parent)
+{
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Sunken);
+    setAutoFillBackground(true);
+}
+
+void TStaticText::SetColor(const QColor& color)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, color);
+    setPalette(pal);
+}
+
+QColor TStaticText::Color() const
+{
+    return palette().color(QPalette::Window);
+}
+
+void TStaticText::mouseReleaseEvent(QMouseEvent* event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit Clicked();
+}
+
+QString ShortHint(const QString& hint)
+{
+    const qsizetype bar = hint.indexOf(u'|');
+    return bar < 0 ? hint : hint.left(bar);
+}
+
+void ApplyHints(QObject* root)
+{
+    auto apply = [](QObject* o) {
+        const QVariant hint = o->property("hint");
+        if (!hint.isValid())
+            return;
+        const QString text = ShortHint(hint.toString());
+        if (auto* w = qobject_cast<QWidget*>(o))
+            w->setToolTip(text);
+        else if (auto* a = qobject_cast<QAction*>(o))
+            a->setToolTip(text);
+    };
+    apply(root);
+    for (QObject* o : root->findChildren<QObject*>())
+        apply(o);
+}

@@ -1,0 +1,80 @@
+#include "ui/QtPrompt.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QWidget* ActiveParent(QWidget* fallback)
+{
+    if (QWidget* w = QApplication::activeModalWidget())
+        return w;
+    if (QWidget* w = QApplication::activeWindow())
+        return w;
+    return fallback;
+}
+
+}  // namespace
+
+void QtPrompt::MessageDlg(const QString& text, DlgIcon icon)
+{
+    // The framework's dialog: caption is the application title, one OK.
+    QMessageBox::Icon qicon = QMessageBox::Information;
+    switch (icon) {
+    case DlgIcon::Error: qicon = QMessageBox::Critical; break;
+    case DlgIcon::Information: qicon = QMessageBox::Information; break;
+    case DlgIcon::Warning: qicon = QMessageBox::Warning; break;
+    case DlgIcon::Confirmation: qicon = QMessageBox::Question; break;
+    }
+    QMessageBox box(qicon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, ActiveParent(parent_));
+    box.exec();
+}
+
+BoxAnswer QtPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons)
+{
+    // The system box: its own caption, no icon, the given buttons.
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::NoButton, ActiveParent(parent_));
+    switch (buttons) {
+    case BoxButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    case BoxButtons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case BoxButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    }
+    box.setDefaultButton(buttons == BoxButtons::YesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    const int r = box.exec();
+    switch (r) {
+    case QMessageBox::Ok: return BoxAnswer::Ok;
+    case QMessageBox::Yes: return BoxAnswer::Yes;
+    case QMessageBox::No: return BoxAnswer::No;
+    default: return buttons == BoxButtons::Ok ? BoxAnswer::Ok : BoxAnswer::Cancel;
+    }
+}
+
+void QtPrompt::ShowException(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+                    ActiveParent(parent_));
+    box.exec();
+}
+
+int QtPrompt::ExecModal(QDialog& dialog)
+{
+    return dialog.exec();
+}
+
+bool QtPrompt::OpenDocument(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

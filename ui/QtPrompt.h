@@ -1,0 +1,22 @@
+#pragma once
+// The Prompt the program uses: real Qt message boxes and dialogs.
+
+#include "core/Prompt.h"
+
+class QWidget;
+
+class QtPrompt : public Prompt {
+public:
+    // parent: the window that owns the boxes (the main window); may be null.
+    explicit QtPrompt(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+    void MessageDlg(const QString& text, DlgIcon icon) override;
+    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) override;
+    void ShowException(const QString& message) override;
+    int ExecModal(QDialog& dialog) override;
+    bool OpenDocument(const QString& path) override;
+
+private:
+    QWidget* parent_;
+};

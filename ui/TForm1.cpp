@@ -1,0 +1,597 @@
+#include "ui/TForm1.h"
+
+#include "core/ArchiveFiles.h"
+#include "core/Categories.h"
+#include "core/CommandState.h"
+#include "core/NetLock.h"
+#include "core/Prompt.h"
+#include "core/Settings.h"
+#include "imaging/Dib.h"
+#include "imaging/ImgKit.h"
+#include "ui/Controls.h"
+#include "ui/TApplication.h"
+#include "ui/TOptionForm.h"
+#include "ui/TVersionForm.h"
+#include "ui/TfNewFolder.h"
+#include "ui_TForm1.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWheelEvent>
+#include <stdexcept>
+
+namespace {
+
+const QColor kButtonFace(0xD4, 0xD0, 0xC8);
+const QColor kButtonShadow(0x80, 0x80, 0x80);
+const QColor kDarkShadow(0x40, 0x40, 0x40);
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+const QColor kBlue(0x00, 0x00, 0xFF);
+
+const QString kEmptyCategoryText = QStringLiteral("この分類には画像ページがありません");
+const QString kNone = QStringLiteral("なし");
+
+QFont FormFont(const char* family, int pixels)
+{
+    QFont f(QString::fromUtf8(family));
+    f.setPixelSize(pixels);
+    return f;
+}
+
+}  // namespace
+
+TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workingFolder, QWidget* parent)
+    : QWidget(parent), prompt_(prompt), ui_(std::make_unique<Ui::TForm1>())
+{
+    ui_->setupUi(this);
+    setWindowTitle(TApplication::Title());
+    // Fixed-size dialog border: system menu and minimise only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(694, 478);
+    setFont(FormFont("ＭＳ Ｐゴシック", 12));
+    ui_->Panel003->setFont(FormFont("ＭＳ Ｐゴシック", 19));
+
+    ui_->Panel5->SetColor(kDarkShadow);
+    for (QLabel* l : {ui_->StaticText1, ui_->StaticText3, ui_->StaticText5}) {
+        l->setAutoFillBackground(true);
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::Window, kButtonFace);
+        l->setPalette(pal);
+    }
+    ui_->StaticText7->SetColor(kSilver);
+    {
+        // The category list sits on the colour of an inactive window border.
+        QPalette pal = ui_->ListBox->palette();
+        pal.setColor(QPalette::Base, QColor(0xD4, 0xD0, 0xC8));
+        ui_->ListBox->setPalette(pal);
+    }
+
+    // Constructor body: page list, archive root, slot tables, flags.
+    Pages.lines = QStringList{QStringLiteral("00000000")};
+    QString root = QDir::fromNativeSeparators(archiveRoot);
+    while (root.size() > 1 && root.endsWith(u'/'))
+        root.chop(1);
+    ProgramFolder = root;
+    ArchiveRoot = root;
+    WorkingFolder = workingFolder.isEmpty() ? QDir::currentPath() : workingFolder;
+    ProbeWritable = ProbeFolderWritable;
+    slots_ = {Slot{ui_->Panel0, ui_->CheckBox0, ui_->Label0, ui_->Image0, ui_->Memo0},
+              Slot{ui_->Panel1, ui_->CheckBox1, ui_->Label1, ui_->Image1, ui_->Memo1},
+              Slot{ui_->Panel2, ui_->CheckBox2, ui_->Label2, ui_->Image2, ui_->Memo2},
+              Slot{ui_->Panel3, ui_->CheckBox3, ui_->Label3, ui_->Image3, ui_->Memo3}};
+    for (const Slot& s : slots_) {
+        s.panel->setFont(FormFont("ＭＳ Ｐゴシック", 12));
+        s.memo->setFont(FormFont("ＭＳ ゴシック", 12));
+        s.image->SetCenter(true);
+        s.panel->SetColor(kButtonFace);
+        connect(s.image, &TImage::Clicked, this, &TForm1::Image0Click);
+        connect(s.image, &TImage::DoubleClicked, this, &TForm1::Image0DblClick);
+        connect(s.image, &TImage::MouseDown, this,
+                [this](Qt::MouseButton b, QPoint global, QPoint) { Image0MouseDown(b, global); });
+        connect(s.check, &QCheckBox::clicked, this, &TForm1::CheckBox0Click);
+    }
+    ArchiveShared = false;
+    LockHeld = false;
+
+    popupMenu_ = new QMenu(this);
+    popupMenu_->setObjectName(QStringLiteral("PopupMenu"));
+    popupMenu_->addAction(ui_->N1);
+    popupMenu_->addAction(ui_->Print1);
+    popupMenu_->addAction(ui_->Delete1);
+    popupMenu_->addAction(ui_->N5);
+    popupMenu_->addAction(ui_->N6);
+    popupMenu_->addAction(ui_->N7);
+    QMenu* order = new QMenu(ui_->N2->text(), popupMenu_);
+    order->setObjectName(QStringLiteral("N2Menu"));
+    order->addAction(ui_->N3);
+    order->addAction(ui_->N4);
+    ui_->N2->setMenu(order);
+    popupMenu_->addAction(ui_->N2);
+
+    connect(ui_->MenuSelect1, &QToolButton::clicked, this, &TForm1::MenuSelect1Click);
+    connect(ui_->MenuSelect2, &QToolButton::clicked, this, &TForm1::MenuSelect2Click);
+    connect(ui_->MenuSelect3, &QToolButton::clicked, this, &TForm1::MenuSelect3Click);
+    connect(ui_->MenuSelect4, &QToolButton::clicked, this, &TForm1::MenuSelect4Click);
+    connect(ui_->SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
+    connect(ui_->ListBox, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!suppressListClick_)
+            ListBoxClick();
+    });
+    connect(ui_->SpeedButton11, &QToolButton::clicked, this, &TForm1::SpeedButton11Click);
+    connect(ui_->SpeedButton12, &QToolButton::clicked, this, &TForm1::SpeedButton12Click);
+    connect(ui_->SpeedButton13, &QToolButton::clicked, this, &TForm1::SpeedButton13Click);
+    connect(ui_->Menu01, &QToolButton::clicked, this, &TForm1::Menu01Click);
+    connect(ui_->Menu02, &QToolButton::clicked, this, &TForm1::Menu02Click);
+    connect(ui_->Menu03, &QToolButton::clicked, this, &TForm1::Menu03Click);
+    connect(ui_->Menu04, &QToolButton::clicked, this, &TForm1::Menu04Click);
+    connect(ui_->Menu05, &QToolButton::clicked, this, &TForm1::Menu05Click);
+    connect(ui_->Menu06, &QToolButton::clicked, this, &TForm1::Menu06Click);
+    connect(ui_->Menu07, &QToolButton::clicked, this, &TForm1::Menu07Click);
+    connect(ui_->Menu08, &QToolButton::clicked, this, &TForm1::Menu08Click);
+    connect(ui_->Menu09, &QToolButton::clicked, this, &TForm1::Menu09Click);
+    connect(ui_->ManAutoSW, &TStaticText::Clicked, this, &TForm1::Menu10Click);
+    connect(ui_->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    connect(ui_->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+    connect(ui_->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
+    connect(ui_->SpeedButton18, &QToolButton::clicked, this, &TForm1::SpeedButton18Click);
+    connect(ui_->SpeedButton19, &QToolButton::clicked, this, &TForm1::SpeedButton19Click);
+    connect(ui_->SpeedButton20, &QToolButton::clicked, this, &TForm1::SpeedButton20Click);
+    connect(ui_->SpeedButton21, &QToolButton::clicked, this, &TForm1::SpeedButton21Click);
+    connect(ui_->N1, &QAction::triggered, this, &TForm1::Menu01Click);
+    connect(ui_->Print1, &QAction::triggered, this, &TForm1::Menu02Click);
+    connect(ui_->Delete1, &QAction::triggered, this, &TForm1::Menu03Click);
+    connect(ui_->N5, &QAction::triggered, this, &TForm1::Menu09Click);
+    connect(ui_->N6, &QAction::triggered, this, &TForm1::SpeedButton1Click);
+    connect(ui_->N7, &QAction::triggered, this, &TForm1::SpeedButton3Click);
+    connect(ui_->N3, &QAction::triggered, this, &TForm1::Menu04Click);
+    connect(ui_->N4, &QAction::triggered, this, &TForm1::Menu05Click);
+
+    ApplyHints(this);
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+}
+
+void TForm1::FormCreate()
+{
+    // Plug-ins in the working folder are loaded with the file import.
+    ArchiveShared = IsArchiveShared(WorkingFolder);
+    ui_->SpeedButton4->setEnabled(ArchiveShared);
+    ShowLockIndicator();
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (shown_)
+        return;
+    shown_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desk = screen->availableGeometry();
+        move(desk.center() - rect().center());
+    }
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
+    LoadSettings(AppSettings(), AppSettingsStore());
+    ShowModeSwitch();
+    ListCategories();
+    SelectCategoryRow(0);
+}
+
+void TForm1::SelectCategoryRow(int row)
+{
+    suppressListClick_ = true;
+    if (row >= 0 && row < ui_->ListBox->count())
+        ui_->ListBox->setCurrentRow(row);
+    else
+        ui_->ListBox->setCurrentRow(-1);
+    suppressListClick_ = false;
+    ListBoxClick();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    try {
+        FormClose();
+    } catch (...) {
+        // A memo that cannot be saved keeps the window open.
+        event->ignore();
+        throw;
+    }
+    QWidget::closeEvent(event);
+}
+
+void TForm1::FormClose()
+{
+    SaveVisibleMemos();
+}
+
+void TForm1::FormDestroy()
+{
+    if (LockHeld) {
+        ReleaseLock(WorkingFolder);
+        LockHeld = false;
+        ShowLockIndicator();
+        SetCommandStates(true);
+    }
+}
+
+void TForm1::wheelEvent(QWheelEvent* event)
+{
+    const int dy = event->angleDelta().y();
+    if (dy < 0)
+        FormMouseWheelDown();
+    else if (dy > 0)
+        FormMouseWheelUp();
+    event->accept();
+}
+
+void TForm1::FormMouseWheelDown()
+{
+    SpeedButton20Click();
+}
+
+void TForm1::FormMouseWheelUp()
+{
+    SpeedButton19Click();
+}
+
+void TForm1::ListCategories()
+{
+    suppressListClick_ = true;
+    ui_->ListBox->clear();
+    ui_->ListBox->addItems(ListCategoryNames(ArchiveRoot));
+    suppressListClick_ = false;
+}
+
+void TForm1::ShowModeSwitch()
+{
+    const bool automatic = AppSettings().CaptureMode == 0;
+    ui_->ManAutoSW->setText(automatic ? QStringLiteral("自動") : QStringLiteral("手動"));
+    ui_->ManAutoSW->SetColor(automatic ? QColor(Qt::yellow) : QColor(Qt::cyan));
+}
+
+void TForm1::ShowLockIndicator()
+{
+    ui_->StaticText7->SetColor(LockHeld ? kBlue : kSilver);
+}
+
+bool TForm1::WritingAllowed() const
+{
+    return ::WritingAllowed(FolderReadOnly, ArchiveShared, LockHeld);
+}
+
+void TForm1::SetCommandStates(bool readOnly)
+{
+    const bool on = !readOnly;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui_->SpeedButton11, ui_->SpeedButton12, ui_->SpeedButton13, ui_->Menu03, ui_->Menu04, ui_->Menu05,
+             ui_->Menu07, ui_->Menu08, ui_->Menu09, ui_->SpeedButton1, ui_->SpeedButton2, ui_->SpeedButton3})
+        w->setEnabled(on);
+    for (QAction* a : {ui_->N2, ui_->N5, ui_->N6, ui_->N7, ui_->Delete1})
+        a->setEnabled(on);
+    for (const Slot& s : slots_)
+        s.memo->setReadOnly(readOnly);
+}
+
+// ---- category selection and the grid ----
+
+void TForm1::ListBoxClick()
+{
+    SaveVisibleMemos();
+    Grid.K = -1;
+    QListWidgetItem* item = ui_->ListBox->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    CurrentFolder = QDir(ArchiveRoot).filePath(item->text());
+    FolderReadOnly = !ProbeWritable(CurrentFolder);
+    SetCommandStates(FolderReadOnly || (ArchiveShared && !LockHeld));
+    LoadPageList(Pages, CurrentFolder);
+    Grid.ClearMarks();
+    Grid.P = Pages.Count();
+    Grid.T = 0;
+    DrawGrid();
+    UpdateStatus();
+}
+
+void TForm1::ResetToNoCategory()
+{
+    CurrentFolder.clear();
+    Pages = PageList{};
+    Grid = GridState{};
+    loadedMemos_ = {};
+    DrawGrid();
+    UpdateStatus();
+}
+
+void TForm1::DrawGrid()
+{
+    ui_->Panel003->SetCaption(Grid.P < 1 ? kEmptyCategoryText : QString());
+    for (int s = 0; s < kGridSlots; ++s) {
+        const Slot& slot = slots_[s];
+        const int d = Grid.T + s;
+        slot.check->setChecked(Grid.Marked(d));
+        slot.label->setText(QStringLiteral("Page %1").arg(d + 1));
+        if (d >= Grid.P) {
+            slot.panel->hide();
+            loadedMemos_[s].reset();
+            continue;
+        }
+        slot.panel->show();
+        ImageHandle thumb = ImgKitFileLoad(ResolveExistingPath(ThumbPath(CurrentFolder, Pages, d)));
+        if (!thumb)
+            thumb = CreateDib(20, 20, 3);
+        if (thumb)
+            TMDIB(thumb).DrawToImage(*slot.image);
+        else
+            slot.image->ClearPicture();
+        loadedMemos_[s] = ReadMemo(MemoPath(CurrentFolder, Pages, d));
+        slot.memo->setPlainText(loadedMemos_[s] ? loadedMemos_[s]->text : QString());
+        slot.panel->SetColor(d == Grid.K ? kButtonShadow : kButtonFace);
+    }
+}
+
+void TForm1::UpdateStatus()
+{
+    ui_->StaticText2->setText(QString::number(Grid.P));
+    ui_->StaticText4->setText(QString::number(Grid.MarkedCount()));
+    ui_->StaticText6->setText(Grid.K < 0 ? kNone : QString::number(Grid.K + 1));
+}
+
+void TForm1::SaveVisibleMemos()
+{
+    if (!HasCategory() || !WritingAllowed())
+        return;
+    for (int s = 0; s < kGridSlots && Grid.T + s < Grid.P; ++s) {
+        const QString text = slots_[s].memo->toPlainText();
+        const std::optional<MemoText>& loaded = loadedMemos_[s];
+        // An unedited memo is already on disk as it was read.
+        if (loaded ? loaded->text == text : text.isEmpty())
+            continue;
+        const QString path = ResolvePathForWrite(MemoPath(CurrentFolder, Pages, Grid.T + s));
+        if (!WriteMemo(path, text, loaded ? &*loaded : nullptr))
+            throw std::runtime_error(
+                QStringLiteral("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(path)).toStdString());
+        loadedMemos_[s] = MemoText{EncodeMemo(text), NormalizeLineBreaks(text)};
+    }
+}
+
+int TForm1::SlotOfSender(QObject* sender) const
+{
+    for (int s = 0; s < kGridSlots; ++s)
+        if (sender == slots_[s].image || sender == slots_[s].check)
+            return s;
+    return -1;
+}
+
+void TForm1::ClickSlot(int s)
+{
+    for (int i = 0; i < kGridSlots; ++i)
+        slots_[i].panel->SetColor(i == s ? kButtonShadow : kButtonFace);
+    if (s >= 0)
+        Grid.K = Grid.T + s;
+    UpdateStatus();
+}
+
+void TForm1::Image0Click()
+{
+    ClickSlot(SlotOfSender(sender()));
+}
+
+void TForm1::Image0MouseDown(Qt::MouseButton button, QPoint globalPos)
+{
+    if (button != Qt::RightButton)
+        return;
+    ClickSlot(SlotOfSender(sender()));
+    popupMenu_->popup(globalPos);
+}
+
+void TForm1::Image0DblClick()
+{
+    Menu01Click();
+}
+
+void TForm1::CheckBox0Click()
+{
+    const int s = SlotOfSender(sender());
+    if (s < 0)
+        return;
+    Grid.SetMark(Grid.T + s, slots_[s].check->isChecked());
+    UpdateStatus();
+}
+
+void TForm1::PageTo(int32_t newT)
+{
+    if (newT == Grid.T)
+        return;
+    Grid.T = newT;
+    DrawGrid();
+}
+
+void TForm1::SpeedButton18Click()
+{
+    SaveVisibleMemos();
+    PageTo(PageBackFour(Grid.T, Grid.P));
+}
+
+void TForm1::SpeedButton19Click()
+{
+    SaveVisibleMemos();
+    PageTo(PageBackOne(Grid.T, Grid.P));
+}
+
+void TForm1::SpeedButton20Click()
+{
+    SaveVisibleMemos();
+    PageTo(PageForwardOne(Grid.T, Grid.P));
+}
+
+void TForm1::SpeedButton21Click()
+{
+    SaveVisibleMemos();
+    PageTo(PageForwardFour(Grid.T, Grid.P));
+}
+
+// ---- categories ----
+
+void TForm1::SpeedButton11Click()
+{
+    TfNewFolder dialog(this);
+    if (prompt_.ExecModal(dialog) != QDialog::Accepted)
+        return;
+    const QString name = dialog.Name();
+    if (!CreateCategoryFolder(ArchiveRoot, name))
+        prompt_.MessageBox(QStringLiteral("指定された分類名のフォルダを作成できません"), QStringLiteral("Error"),
+                           BoxButtons::Ok);
+    ListCategories();
+    for (int i = 0; i < ui_->ListBox->count(); ++i) {
+        if (ui_->ListBox->item(i)->text() == name) {
+            SelectCategoryRow(i);
+            break;
+        }
+    }
+}
+
+void TForm1::SpeedButton12Click()
+{
+    if (!HasCategory())
+        return;
+    TfNewFolder dialog(this);
+    dialog.SetForRename();
+    if (prompt_.ExecModal(dialog) != QDialog::Accepted)
+        return;
+    const QString name = dialog.Name();
+    if (RenameCategoryFolder(CurrentFolder, ArchiveRoot, name))
+        CurrentFolder = QDir(ArchiveRoot).filePath(name);
+    else
+        prompt_.MessageBox(QStringLiteral("フォルダの名前が変更できません"), QStringLiteral("Error"), BoxButtons::Ok);
+    ListCategories();
+    for (int i = 0; i < ui_->ListBox->count(); ++i)
+        if (ui_->ListBox->item(i)->text() == name)
+            SelectCategoryRow(i);
+}
+
+void TForm1::SpeedButton13Click()
+{
+    if (!HasCategory())
+        return;
+    if (prompt_.MessageBox(QStringLiteral("現在選択している分類を削除します\nよろしいですか？"), QString(),
+                           BoxButtons::OkCancel)
+        != BoxAnswer::Ok)
+        return;
+    if (DeleteCategoryFolder(CurrentFolder) != DeleteCategoryResult::Deleted) {
+        prompt_.MessageBox(QStringLiteral("分類の中にデータが残っています。\n"
+                                          "全部のページを削除または移動してから分類を削除してください。"),
+                           QStringLiteral("Error"), BoxButtons::Ok);
+        return;
+    }
+    // The deleted category's pages are gone with it.
+    ResetToNoCategory();
+    ListCategories();
+    SelectCategoryRow(0);
+}
+
+// ---- shared-write lock and options ----
+
+void TForm1::SpeedButton4Click()
+{
+    if (!ArchiveShared)
+        return;
+    if (LockHeld) {
+        ReleaseLock(WorkingFolder);
+        LockHeld = false;
+        ShowLockIndicator();
+        SetCommandStates(true);
+        return;
+    }
+    const TakeAttempt attempt = TryTakeLock(WorkingFolder);
+    if (!attempt.taken) {
+        const BoxAnswer answer = prompt_.MessageBox(
+            QStringLiteral("既に他の人が書込モードで使用中です。\n強制的に書込モードにしますか？\n"
+                           "書込使用中のPCが異常終了した場合など、強制的に書込モードにする場合は「はい」を、\n"
+                           "書込モードをキャンセルする場合は「いいえ」をクリックしてください"),
+            QStringLiteral("共有スペースへの書込権限取得"), BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes)
+            return;
+        TakeLock(WorkingFolder);
+    }
+    LockHeld = true;
+    ShowLockIndicator();
+    SetCommandStates(false);
+}
+
+void TForm1::MenuSelect2Click()
+{
+    TOptionForm form(AppSettings(), AppSettingsStore(), ArchiveShared, this);
+    if (prompt_.ExecModal(form) == QDialog::Accepted)
+        ApplySharingChoice(form.ShareChosen());
+}
+
+void TForm1::ApplySharingChoice(bool share)
+{
+    if (share && !ArchiveShared) {
+        ArchiveShared = true;
+        EnableSharing(WorkingFolder);
+        SetCommandStates(true);
+        ui_->SpeedButton4->setEnabled(true);
+    } else if (!share && ArchiveShared) {
+        ArchiveShared = false;
+        DisableSharing(WorkingFolder);
+        // The hold ends with the sharing: otherwise giving the lock back at
+        // shutdown would write the file again and share the archive anew.
+        LockHeld = false;
+        ShowLockIndicator();
+        SetCommandStates(false);
+        ui_->SpeedButton4->setEnabled(false);
+    }
+}
+
+// ---- the rest of the window ----
+
+void TForm1::MenuSelect1Click()
+{
+    TVersionForm form(this);
+    prompt_.ExecModal(form);
+}
+
+void TForm1::MenuSelect3Click()
+{
+    prompt_.OpenDocument(QDir(ProgramFolder).filePath(TApplication::HelpFileName()));
+}
+
+void TForm1::MenuSelect4Click()
+{
+    close();
+}
+
+void TForm1::Menu10Click()
+{
+    Settings& s = AppSettings();
+    s.CaptureMode = s.CaptureMode == 0 ? 1 : 0;
+    ShowModeSwitch();
+    SaveSettings(s, AppSettingsStore());
+}
+
+void TForm1::Menu01Click() {}
+void TForm1::Menu02Click() {}
+void TForm1::Menu03Click() {}
+void TForm1::Menu04Click() {}
+void TForm1::Menu05Click() {}
+void TForm1::Menu06Click() {}
+void TForm1::Menu07Click() {}
+void TForm1::Menu08Click() {}
+void TForm1::Menu09Click() {}
+void TForm1::SpeedButton1Click() {}
+void TForm1::SpeedButton2Click() {}
+void TForm1::SpeedButton3Click() {}

@@ -1,0 +1,147 @@
+#pragma once
+// The main window: category list, the four-page grid, the command buttons.
+// Handlers gather what the user did and call the archive logic in core/ and
+// imaging/; every question to the user goes through the Prompt.
+
+#include "core/Grid.h"
+#include "core/Memo.h"
+#include "core/PageList.h"
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Prompt;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class TImage;
+class TPanel;
+
+namespace Ui {
+class TForm1;
+}
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // archiveRoot: the folder that holds the program (every sub-folder is a
+    // category). workingFolder: where the lock file of a shared archive is
+    // looked for; the process's current folder when empty.
+    TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workingFolder = QString(),
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    struct Slot {
+        TPanel* panel;
+        QCheckBox* check;
+        QLabel* label;
+        TImage* image;
+        QPlainTextEdit* memo;
+    };
+
+    // Run-time state shared with the page commands.
+    QString ProgramFolder;
+    QString ArchiveRoot;
+    QString WorkingFolder;  // the folder the program started in: NetLock.CTL lives here
+    QString CurrentFolder;  // current category folder; empty until one is selected
+    PageList Pages;
+    GridState Grid;
+    bool FolderReadOnly = false;
+    bool ArchiveShared = false;
+    bool LockHeld = false;
+    // The write probe run at each category selection.
+    std::function<bool(const QString&)> ProbeWritable;
+
+    const Slot& SlotAt(int s) const { return slots_[s]; }
+    QMenu* PopupMenu() const { return popupMenu_; }
+    Prompt& GetPrompt() const { return prompt_; }
+
+    // Start-up and shutdown steps.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+    void FormMouseWheelDown();
+    void FormMouseWheelUp();
+
+    // Category list.
+    void ListCategories();
+
+    // The page grid.
+    void DrawGrid();
+    void UpdateStatus();
+    // Writes the memos of the pages on screen, when writing is allowed.
+    // Throws when a memo cannot be written (the standard error box shows it
+    // and the command that asked stops there).
+    void SaveVisibleMemos();
+    bool WritingAllowed() const;
+
+    // Command states: enables or disables every writing command and makes
+    // the memos read-only or editable.
+    void SetCommandStates(bool readOnly);
+    // Applies the sharing choice of the options dialog.
+    void ApplySharingChoice(bool share);
+    void ShowLockIndicator();
+    // Makes the given row the selection (none when out of range) and runs
+    // the category selection, as a click would.
+    void SelectCategoryRow(int row);
+
+public slots:
+    void MenuSelect1Click();  // version window
+    void MenuSelect2Click();  // options dialog
+    void MenuSelect3Click();  // help
+    void MenuSelect4Click();  // quit
+    void SpeedButton4Click();  // shared-write lock
+    void ListBoxClick();
+    void SpeedButton11Click();  // create category
+    void SpeedButton12Click();  // rename category
+    void SpeedButton13Click();  // delete category
+    void Menu01Click();  // show full screen
+    void Menu02Click();  // print
+    void Menu03Click();  // delete page
+    void Menu04Click();  // page forward
+    void Menu05Click();  // page back
+    void Menu06Click();  // scanner selection
+    void Menu07Click();  // scan
+    void Menu08Click();  // file import
+    void Menu09Click();  // move to category
+    void Menu10Click();  // manual/automatic switch
+    void SpeedButton1Click();  // duplicate page
+    void SpeedButton2Click();  // one-shot scan
+    void SpeedButton3Click();  // re-edit page
+    void SpeedButton18Click();  // back four
+    void SpeedButton19Click();  // back one
+    void SpeedButton20Click();  // forward one
+    void SpeedButton21Click();  // forward four
+    void Image0Click();
+    void Image0MouseDown(Qt::MouseButton button, QPoint globalPos);
+    void Image0DblClick();
+    void CheckBox0Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void ShowModeSwitch();
+    int SlotOfSender(QObject* sender) const;
+    void ClickSlot(int s);
+    void PageTo(int32_t newT);
+    bool HasCategory() const { return !CurrentFolder.isEmpty(); }
+    void ResetToNoCategory();
+
+    Prompt& prompt_;
+    std::unique_ptr<Ui::TForm1> ui_;
+    std::array<Slot, 4> slots_{};
+    QMenu* popupMenu_ = nullptr;
+    bool shown_ = false;
+    bool suppressListClick_ = false;
+    // What each slot's memo held when it was loaded: unedited memos are not
+    // written again, and edited ones replace the file.
+    std::array<std::optional<MemoText>, 4> loadedMemos_;
+};

@@ -1,8 +1,8 @@
 // Tolvane: start-up and the message loop.
 
 #include "core/SingleInstance.h"
-#include "ui/QtPrompt.h"
-#include "ui/TApplication.h"
+#include "ui/widgets/QtPrompt.h"
+#include "ui/widgets/TApplication.h"
 #include "ui/TForm1.h"
 
 #include <QCoreApplication>

@@ -4,8 +4,8 @@
 // and selecting the first one.
 
 #include "core/Settings.h"
-#include "ui/QtPrompt.h"
-#include "ui/TApplication.h"
+#include "ui/widgets/QtPrompt.h"
+#include "ui/widgets/TApplication.h"
 #include "ui/TForm1.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 
 #include "tests/ui/UiTestMain.h"
 
-#include "ui/TApplication.h"
+#include "ui/widgets/TApplication.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,7 @@
 #include "tests/ui/UiTestMain.h"
 
 #include "core/Settings.h"
-#include "ui/Controls.h"
+#include "ui/widgets/Controls.h"
 #include "ui/TForm1.h"
 
 #include <QAction>

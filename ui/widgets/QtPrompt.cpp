@@ -1,4 +1,4 @@
-#include "ui/QtPrompt.h"
+#include "ui/widgets/QtPrompt.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "ui/Controls.h"
+#include "ui/widgets/Controls.h"
 
 #include <QAction>
 #include <QMouseEvent>

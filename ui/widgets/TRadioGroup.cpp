@@ -1,4 +1,4 @@
-#include "ui/TRadioGroup.h"
+#include "ui/widgets/TRadioGroup.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>

@@ -1,4 +1,4 @@
-#include "ui/TApplication.h"
+#include "ui/widgets/TApplication.h"
 
 #include "core/Prompt.h"
 

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <optional>
+
 namespace {
 
 constexpr qsizetype kMaxSettingText = 2047;
@@ -27,6 +29,16 @@ bool Usable(const QSettings& store)
     return store.status() == QSettings::NoError;
 }
 
+// The stored number of one value, or nullopt when the value is empty or
+// missing (the caller then takes the default).
+std::optional<int32_t> StoredNumber(QSettings& store, const QString& name)
+{
+    const QString text = ValueText(store.value(name));
+    if (text.isEmpty())
+        return std::nullopt;
+    return ParseDecimal(text);
+}
+
 }  // namespace
 
 Settings DefaultSettings()
@@ -44,17 +56,24 @@ void LoadSettings(Settings& settings, QSettings& store)
     bool wroteDefault = false;
     for (const SettingDef& def : kSettingDefs) {
         const QString name = QString::fromLatin1(def.name);
-        const QString text = ValueText(store.value(name));
-        if (text.isEmpty()) {
+        if (const std::optional<int32_t> number = StoredNumber(store, name)) {
+            settings.*def.member = *number;
+        } else {
             store.setValue(name, QString::number(def.defaultValue));
             settings.*def.member = def.defaultValue;
             wroteDefault = true;
-        } else {
-            settings.*def.member = ParseDecimal(text);
         }
     }
     if (wroteDefault)
         store.sync();
+}
+
+void ReadSettings(Settings& settings, QSettings& store)
+{
+    if (!Usable(store))
+        return;
+    for (const SettingDef& def : kSettingDefs)
+        settings.*def.member = StoredNumber(store, QString::fromLatin1(def.name)).value_or(def.defaultValue);
 }
 
 void SaveSettings(const Settings& settings, QSettings& store)
@@ -90,4 +109,13 @@ Settings& AppSettings()
 {
     static Settings settings;
     return settings;
+}
+
+int JpegQualityFor(int32_t jpegMode)
+{
+    switch (jpegMode) {
+    case 0: return 90;
+    case 2: return 50;
+    default: return 80;
+    }
 }

@@ -87,6 +87,12 @@ Settings DefaultSettings();
 // (status not NoError), the record stays as it is.
 void LoadSettings(Settings& settings, QSettings& store);
 
+// Reads the 22 values by the same rules as LoadSettings (empty or missing →
+// the default; other text → ParseDecimal) but writes nothing: the store, and
+// the file behind it, stay exactly as they were. For tools that only look at
+// the user's settings. When the store is not usable, the record stays as it is.
+void ReadSettings(Settings& settings, QSettings& store);
+
 // Writes the 22 values in order as decimal text, then syncs the store.
 void SaveSettings(const Settings& settings, QSettings& store);
 
@@ -103,3 +109,8 @@ QSettings& AppSettingsStore();
 
 // The single process-wide settings record.
 Settings& AppSettings();
+
+// The JPEG quality of page images and thumbnails for a JpegMode setting:
+// 0 → 90 (quality first), 1 → 80 (balance), 2 → 50 (size first); any other
+// value → 80.
+int JpegQualityFor(int32_t jpegMode);

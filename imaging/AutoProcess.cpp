@@ -1,0 +1,287 @@
+#include "imaging/AutoProcess.h"
+
+#include "core/Decimal.h"
+#include "imaging/Dib.h"
+#include "imaging/ImgKit.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Layout of a well-formed 24-bit block, or an invalid layout.
+DibLayout Layout24(const ImageHandle& image)
+{
+    DibLayout l = DibLayoutOf(image);
+    if (l.valid && l.bitCount != 24)
+        l.valid = false;
+    return l;
+}
+
+// A side scaled by a double factor, never below one pixel.
+int ScaledSide(int side, double scale)
+{
+    return std::max(1, ScaleSide(side, scale));
+}
+
+// The thumbnail of `source` for an image of W x H (steps 9 and 10).
+ImageHandle ThumbnailFrom(const ImageHandle& source, int width, int height, const Settings& s)
+{
+    double t = std::min(double(kThumbnailWidth) / double(width), double(kThumbnailHeight) / double(height));
+    if (t > 1.0)
+        t = 1.0;
+    const int tw = ScaledSide(width, t);
+    const int th = ScaledSide(height, t);
+
+    if (s.ResizeModeT == 1) {
+        // The library keeps the source and gives a new block each time, so
+        // the copy is released when this function ends and only the scaled
+        // image leaves it.
+        const ImageHandle copy = ImgKitCopy(source);
+        if (!copy)
+            return {};
+        return ImgKitImageSize(copy, tw, th);
+    }
+    ImageHandle thumbnail = CreateDib(tw, th, 3);
+    if (thumbnail)
+        ResampleAverage(thumbnail, source);
+    return thumbnail;
+}
+
+// Row y in memory order (0 = bottom row) of a block with layout l.
+inline uint8_t* RowAt(ImageHandle& image, const DibLayout& l, int y)
+{
+    return image.Data() + l.bitsOffset + std::size_t(y) * std::size_t(l.stride);
+}
+
+// grey = (b + g + r) / 3, truncated, for every sum 0..765.
+struct GreyTable {
+    uint8_t v[766];
+    constexpr GreyTable() : v()
+    {
+        for (int i = 0; i < 766; ++i)
+            v[i] = uint8_t(i / 3);
+    }
+};
+constexpr GreyTable kGrey;
+
+// Each byte of a pixel whose bytes are all >= 210: (v - 210) x 1500 / 1000 +
+// 210, at most 255. For v >= 240 this is 255, so the table also gives the
+// filter's first rule (all three >= 240 → white): a pixel passes the
+// 210-test whenever it passes the 240-test, and then every byte maps to 255.
+struct SpreadTable {
+    uint8_t v[256];
+    constexpr SpreadTable() : v()
+    {
+        for (int i = 0; i < 256; ++i)
+            v[i] = i < 210 ? uint8_t(i) : uint8_t(std::min(255, (i - 210) * 1500 / 1000 + 210));
+    }
+};
+constexpr SpreadTable kSpread;
+
+// Two sets of counters, alternating between neighbouring pixels, keep runs
+// of one value (white paper) from waiting on the previous increment of the
+// same counter; they are added at the end.
+using Counters = std::array<uint32_t, 256>;
+
+std::array<uint64_t, 256> Sum(const Counters& a, const Counters& b)
+{
+    std::array<uint64_t, 256> h{};
+    for (int i = 0; i < 256; ++i)
+        h[i] = uint64_t(a[i]) + b[i];
+    return h;
+}
+
+}  // namespace
+
+TargetBox TargetBoxFor(const Settings& s)
+{
+    switch (s.KMode) {
+    case 1: return {1024, 768, true};
+    case 2: return {800, 600, false};
+    case 3: return {800, 600, true};
+    case 4: return {1240, 1024, false};
+    case 5: return {1240, 1024, true};
+    case 6: return {std::max(1, int(s.KFX)), std::max(1, int(s.KFY)), false};
+    case 7: return {std::max(1, int(s.KFX)), std::max(1, int(s.KFY)), true};
+    default: return {1024, 768, false};  // 0, and any value the dialog never offers
+    }
+}
+
+PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s)
+{
+    const DibLayout l = Layout24(acquired);
+    if (!l.valid)
+        return {};
+    int width = l.width;
+    int height = l.height;
+    const TargetBox box = TargetBoxFor(s);
+
+    // Tall pages lie down when the whole box is to be filled and they would
+    // not fit its height standing.
+    if (box.wholeBox && height > width && height > box.height) {
+        if (!ReplaceImage(acquired, ImgKitRotation(acquired, kImgKitRotateLeft)))
+            return {};
+        std::swap(width, height);
+    }
+
+    double scale = double(box.width) / double(width);
+    if (box.wholeBox)
+        scale = std::min(scale, double(box.height) / double(height));
+    if (scale > 1.0)
+        scale = 1.0;  // never enlarged
+    const int w = ScaledSide(width, scale);
+    const int h = ScaledSide(height, scale);
+
+    ImageHandle page;
+    if (s.ResizeModeA == 1) {
+        page = ImgKitImageSize(acquired, w, h);
+    } else {
+        page = CreateDib(w, h, 3);
+        if (page)
+            ResampleAverage(page, acquired);
+    }
+    if (!page)
+        return {};
+
+    if (s.AutoMode == 0)
+        AutoColorBalance(page);
+    else if (s.AutoMode == 1)
+        AutoContrast(page);
+    if (s.WhiteMode == 0)
+        WhiteningFilter(page);
+
+    // The thumbnail shows the corrected page but takes its size from the
+    // (turned) acquired image.
+    ImageHandle thumbnail = ThumbnailFrom(page, width, height, s);
+    if (!thumbnail)
+        return {};
+    return {std::move(page), std::move(thumbnail)};
+}
+
+PageImages FinishEditedImage(const ImageHandle& edited, const Settings& s)
+{
+    const DibLayout l = Layout24(edited);
+    if (!l.valid)
+        return {};
+    ImageHandle page = ImgKitCopy(edited);
+    if (!page)
+        return {};
+    ImageHandle thumbnail = ThumbnailFrom(page, l.width, l.height, s);
+    if (!thumbnail)
+        return {};
+    return {std::move(page), std::move(thumbnail)};
+}
+
+ImageHandle MakeThumbnail(const ImageHandle& image, const Settings& s)
+{
+    const DibLayout l = Layout24(image);
+    if (!l.valid)
+        return {};
+    return ThumbnailFrom(image, l.width, l.height, s);
+}
+
+std::optional<LevelBounds> FindLevelBounds(const std::array<uint64_t, 256>& histogram)
+{
+    uint64_t total = 0;
+    for (uint64_t count : histogram)
+        total += count;
+    const double lowLimit = double(total) * 0.01;
+    const double highLimit = double(total * 99) * 0.01;
+
+    uint64_t running = 0;
+    int v = 0;
+    for (; v < 256; ++v) {
+        running += histogram[v];
+        if (double(running) > lowLimit)
+            break;
+    }
+    // No low bound (an empty histogram), or low at 255: nothing above it to
+    // serve as the high bound.
+    if (v >= 255)
+        return std::nullopt;
+    const int low = v;
+    for (++v; v < 256; ++v) {
+        running += histogram[v];
+        if (double(running) > highLimit)
+            return LevelBounds{low, v};
+    }
+    return std::nullopt;  // not reached: at 255 the running sum is the total
+}
+
+void AutoContrast(ImageHandle& image)
+{
+    const DibLayout l = Layout24(image);
+    if (!l.valid)
+        return;
+    Counters a{}, b{};
+    for (int y = 0; y < l.height; ++y) {
+        const uint8_t* p = RowAt(image, l, y);
+        int x = 0;
+        for (; x + 1 < l.width; x += 2, p += 6) {
+            ++a[kGrey.v[p[0] + p[1] + p[2]]];
+            ++b[kGrey.v[p[3] + p[4] + p[5]]];
+        }
+        if (x < l.width)
+            ++a[kGrey.v[p[0] + p[1] + p[2]]];
+    }
+    const std::optional<LevelBounds> bounds = FindLevelBounds(Sum(a, b));
+    if (!bounds)
+        return;
+    TMDIB dib(image);
+    dib.Levels(bounds->low, bounds->high, 0);
+}
+
+void AutoColorBalance(ImageHandle& image)
+{
+    const DibLayout l = Layout24(image);
+    if (!l.valid)
+        return;
+    // Counters per byte of the pixel: [0] blue, [1] green, [2] red.
+    Counters a[3]{}, b[3]{};
+    for (int y = 0; y < l.height; ++y) {
+        const uint8_t* p = RowAt(image, l, y);
+        int x = 0;
+        for (; x + 1 < l.width; x += 2, p += 6) {
+            ++a[0][p[0]];
+            ++a[1][p[1]];
+            ++a[2][p[2]];
+            ++b[0][p[3]];
+            ++b[1][p[4]];
+            ++b[2][p[5]];
+        }
+        if (x < l.width) {
+            ++a[0][p[0]];
+            ++a[1][p[1]];
+            ++a[2][p[2]];
+        }
+    }
+    const std::optional<LevelBounds> blue = FindLevelBounds(Sum(a[0], b[0]));
+    const std::optional<LevelBounds> green = FindLevelBounds(Sum(a[1], b[1]));
+    const std::optional<LevelBounds> red = FindLevelBounds(Sum(a[2], b[2]));
+
+    TMDIB dib(image);
+    if (red)
+        dib.Levels(red->low, red->high, 1);
+    if (green)
+        dib.Levels(green->low, green->high, 2);
+    if (blue)
+        dib.Levels(blue->low, blue->high, 3);
+}
+
+void WhiteningFilter(ImageHandle& image)
+{
+    const DibLayout l = Layout24(image);
+    if (!l.valid)
+        return;
+    for (int y = 0; y < l.height; ++y) {
+        uint8_t* p = RowAt(image, l, y);
+        for (int x = 0; x < l.width; ++x, p += 3) {
+            if (p[0] >= 210 && p[1] >= 210 && p[2] >= 210) {
+                p[0] = kSpread.v[p[0]];
+                p[1] = kSpread.v[p[1]];
+                p[2] = kSpread.v[p[2]];
+            }
+        }
+    }
+}

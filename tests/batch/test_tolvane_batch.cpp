@@ -1,0 +1,515 @@
+// tolvane-batch run as a child process. Each test gives the child its own
+// HOME and XDG_CONFIG_HOME, with or without a prepared Tolvane.conf, and
+// checks exit status, messages and the files left behind. Expected images
+// are made in this process with the same library calls intake makes.
+
+#include "core/Settings.h"
+#include "imaging/AutoProcess.h"
+#include "imaging/Dib.h"
+#include "imaging/ImgKit.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toUtf8().constData() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* os)
+{
+    *os << '"' << bytes.left(200).constData() << (bytes.size() > 200 ? "...\"" : "\"");
+}
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// A page picture: tinted paper, dark strokes, a red patch; pixels written
+// row by row.
+ImageHandle MakePicture(int width, int height)
+{
+    ImageHandle h = CreateDib(width, height, 3);
+    const DibLayout l = DibLayoutOf(h);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = h.Data() + l.bitsOffset + std::size_t(y) * l.stride;
+        for (int x = 0; x < width; ++x) {
+            int r = 228 + (x * 7 + y * 3) % 9, g = 224 + (x + y) % 7, b = 200 + (x * 3 + y) % 11;
+            if ((y / 7) % 3 == 1 && (x * 5 + y) % 13 < 4) {
+                r = 30;
+                g = 25;
+                b = 35;
+            }
+            if (x > width / 2 && y > height / 2 && y < height * 2 / 3) {
+                r = 200;
+                g = 50;
+                b = 40;
+            }
+            row[3 * x] = uint8_t(b);
+            row[3 * x + 1] = uint8_t(g);
+            row[3 * x + 2] = uint8_t(r);
+        }
+    }
+    return h;
+}
+
+ImageHandle GreyPicture(int width, int height)
+{
+    ImageHandle h = ImageHandle::NewDib(width, height, 8, 256);
+    for (int i = 0; i < 256; ++i)
+        std::memset(h.Data() + 40 + 4 * i, i, 3);
+    const DibLayout l = DibLayoutOf(h);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            h.Data()[l.bitsOffset + std::size_t(y) * l.stride + x] = uint8_t(150 + (x * 3 + y * 5) % 100);
+    return h;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Width and height of the image in a file; (0, 0) when it cannot be read.
+std::pair<int, int> SizeOf(const QString& path)
+{
+    const ImageHandle image = ImgKitFileLoad(path);
+    ImgKitInfo info{};
+    if (!ImgKitImageInfo(image, info))
+        return {0, 0};
+    return {info.width, info.height};
+}
+
+// What intake makes of the image in `path` with `settings`.
+PageImages Expected(const QString& path, const Settings& settings)
+{
+    ImageHandle image = ImgKitFileLoad(path);
+    ImgKitInfo info{};
+    EXPECT_TRUE(ImgKitImageInfo(image, info));
+    if (info.colorType != kImgKitColorFull) {
+        EXPECT_TRUE(ReplaceImage(image, ImgKitConvertColor(image, 24)));
+    }
+    return AutoProcessImage(image, settings);
+}
+
+QByteArray Jpeg(const ImageHandle& image, int quality)
+{
+    QByteArray out;
+    EXPECT_TRUE(ImgKitJpegEncode(image, quality, out));
+    return out;
+}
+
+QByteArray Bmp(const ImageHandle& image)
+{
+    QByteArray out;
+    EXPECT_TRUE(ImgKitBmpEncode(image, out));
+    return out;
+}
+
+// The inputs are written once for all tests.
+class BatchTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        inputs_ = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(inputs_->isValid());
+        ASSERT_TRUE(ImgKitBmpFileSave(A4(), MakePicture(2480, 3508)));
+        ASSERT_TRUE(ImgKitBmpFileSave(Small(), MakePicture(600, 820)));
+        ASSERT_TRUE(ImgKitBmpFileSave(Grey(), GreyPicture(500, 700)));
+        ASSERT_TRUE(WriteAll(Text(), "not an image\n"));
+    }
+    static void TearDownTestSuite() { inputs_.reset(); }
+
+    static QString A4() { return inputs_->filePath("a4.bmp"); }
+    static QString Small() { return inputs_->filePath("small.bmp"); }
+    static QString Grey() { return inputs_->filePath("grey.bmp"); }
+    static QString Text() { return inputs_->filePath("notes.jpg"); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp_.isValid());
+        ASSERT_TRUE(QDir().mkpath(Home()));
+        ASSERT_TRUE(QDir().mkpath(Out()));
+    }
+
+    QString Home() const { return tmp_.filePath("home"); }
+    QString ConfigFile() const { return Home() + "/.config/Osk/Tolvane.conf"; }
+    QString Out() const { return tmp_.filePath("out"); }
+    QString O(const QString& name) const { return Out() + u'/' + name; }
+
+    void WriteConfig(const QByteArray& body) const
+    {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(ConfigFile()).path()));
+        ASSERT_TRUE(WriteAll(ConfigFile(), "[General]\n" + body));
+    }
+
+    // Every file and folder under `dir`, relative, sorted.
+    static QStringList Tree(const QString& dir)
+    {
+        QStringList all;
+        const QDir base(dir);
+        QStringList pending{dir};
+        while (!pending.isEmpty()) {
+            const QString d = pending.takeFirst();
+            for (const QFileInfo& fi : QDir(d).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                              | QDir::NoDotAndDotDot)) {
+                all << base.relativeFilePath(fi.filePath());
+                if (fi.isDir())
+                    pending << fi.filePath();
+            }
+        }
+        all.sort();
+        return all;
+    }
+
+    Outcome Batch(const QStringList& args) const
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", Home());
+        env.insert("XDG_CONFIG_HOME", Home() + "/.config");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(tmp_.path());
+        child.start(QStringLiteral(TOLVANE_BATCH_EXE), args);
+        Outcome run;
+        if (!child.waitForStarted(10000) || !child.waitForFinished(120000)) {
+            ADD_FAILURE() << "tolvane-batch did not run: " << child.errorString().toStdString();
+            child.kill();
+            child.waitForFinished();
+            return run;
+        }
+        run.out = child.readAllStandardOutput();
+        run.err = child.readAllStandardError();
+        run.exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+        return run;
+    }
+
+    // A run that failed with `code`, one "tolvane-batch: " line on stderr,
+    // nothing on stdout.
+    static ::testing::AssertionResult FailedWith(const Outcome& run, int code)
+    {
+        if (run.exitCode != code)
+            return ::testing::AssertionFailure() << "exit " << run.exitCode << ", stderr: " << run.err.constData();
+        if (!run.err.startsWith("tolvane-batch: ") || !run.err.endsWith('\n') || run.err.count('\n') != 1)
+            return ::testing::AssertionFailure() << "stderr not one line: [" << run.err.constData() << "]";
+        if (!run.out.isEmpty())
+            return ::testing::AssertionFailure() << "stdout: " << run.out.constData();
+        return ::testing::AssertionSuccess();
+    }
+
+    static ::testing::AssertionResult Succeeded(const Outcome& run)
+    {
+        if (run.exitCode != 0 || !run.err.isEmpty())
+            return ::testing::AssertionFailure() << "exit " << run.exitCode << ", stderr: " << run.err.constData();
+        return ::testing::AssertionSuccess();
+    }
+
+    QTemporaryDir tmp_;
+
+private:
+    static std::unique_ptr<QTemporaryDir> inputs_;
+};
+
+std::unique_ptr<QTemporaryDir> BatchTest::inputs_;
+
+// --- Processing --------------------------------------------------------------
+
+TEST_F(BatchTest, A4WithDefaultSettings)
+{
+    const Outcome run = Batch({"process", A4(), O("page.jpg"), O("thumb.jpg")});
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(SizeOf(O("page.jpg")), std::make_pair(1023, 1448));
+    EXPECT_EQ(SizeOf(O("thumb.jpg")), std::make_pair(141, 200));
+    EXPECT_EQ(Tree(Out()), QStringList({"page.jpg", "thumb.jpg"}));
+    // Without a settings file none is made: the settings are only read.
+    EXPECT_EQ(Tree(Home()), QStringList());
+}
+
+TEST_F(BatchTest, KModeFromSettingsAndFromOption)
+{
+    WriteConfig("KMode=1\nJpegMode=1\nWhiteMode=0\n");
+    const QByteArray config = ReadAll(ConfigFile());
+    const QDateTime modified = QFileInfo(ConfigFile()).lastModified();
+    const QStringList tree = Tree(Home());
+
+    Outcome run = Batch({"process", A4(), O("page.jpg"), O("thumb.jpg")});
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(SizeOf(O("page.jpg")), std::make_pair(1024, 723));  // turned
+    EXPECT_EQ(SizeOf(O("thumb.jpg")), std::make_pair(160, 113));
+
+    run = Batch({"process", "--kmode", "0", A4(), O("page.jpg"), O("thumb.jpg")});
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(SizeOf(O("page.jpg")), std::make_pair(1023, 1448));
+    EXPECT_EQ(SizeOf(O("thumb.jpg")), std::make_pair(141, 200));
+
+    // Options after the operands, value after '='.
+    run = Batch({"process", A4(), O("page.jpg"), O("thumb.jpg"), "--kmode=7", "--kfx=500", "--kfy", "400"});
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(SizeOf(O("page.jpg")), std::make_pair(500, 353));  // 3508 x 2480 within 500 x 400
+    EXPECT_EQ(SizeOf(O("thumb.jpg")), std::make_pair(160, 113));
+
+    // The settings file is left exactly as it was, and nothing is added.
+    EXPECT_EQ(ReadAll(ConfigFile()), config);
+    EXPECT_EQ(QFileInfo(ConfigFile()).lastModified(), modified);
+    EXPECT_EQ(Tree(Home()), tree);
+}
+
+TEST_F(BatchTest, OwnBoxFromSettings)
+{
+    WriteConfig("KMode=6\nKFX=300\n");
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.bmp"), O("t.bmp")})));
+    EXPECT_EQ(SizeOf(O("p.bmp")), std::make_pair(300, 410));
+    // An empty or missing value takes its default (KFX 640, KFY 480).
+    WriteConfig("KMode=7\nKFX=\n");
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.bmp"), O("t.bmp")})));
+    EXPECT_EQ(SizeOf(O("p.bmp")), std::make_pair(640, 468));  // 820 x 600 turned, within 640 x 480
+    EXPECT_EQ(ReadAll(ConfigFile()), "[General]\nKMode=7\nKFX=\n");
+}
+
+TEST_F(BatchTest, ProcessingChoicesFromSettingsAndOptions)
+{
+    // Settings: no correction, no whitening, library scaling of the page.
+    WriteConfig("AutoMode=2\nWhiteMode=1\nResizeModeA=1\nResizeModeT=1\n");
+    Settings fromConfig = DefaultSettings();
+    fromConfig.AutoMode = 2;
+    fromConfig.WhiteMode = 1;
+    fromConfig.ResizeModeA = 1;
+    fromConfig.ResizeModeT = 1;
+    PageImages expected = Expected(Small(), fromConfig);
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.bmp"), O("t.bmp")})));
+    EXPECT_EQ(ReadAll(O("p.bmp")), Bmp(expected.page));
+    EXPECT_EQ(ReadAll(O("t.bmp")), Bmp(expected.thumbnail));
+
+    // Options override each of them.
+    const PageImages configured = std::move(expected);
+    expected = Expected(Small(), DefaultSettings());
+    ASSERT_NE(Bmp(expected.page), Bmp(configured.page));
+    ASSERT_NE(Bmp(expected.thumbnail), Bmp(configured.thumbnail));
+    ASSERT_TRUE(Succeeded(Batch({"process", "--auto-mode", "0", "--white-mode", "0", "--resize-a", "0", "--resize-t",
+                                 "0", Small(), O("p.bmp"), O("t.bmp")})));
+    EXPECT_EQ(ReadAll(O("p.bmp")), Bmp(expected.page));
+    EXPECT_EQ(ReadAll(O("t.bmp")), Bmp(expected.thumbnail));
+
+    // Only scaling: the page is the area average of the input.
+    ASSERT_TRUE(Succeeded(Batch({"process", "--auto-mode=2", "--white-mode=1", "--resize-a=0", "--kmode=6",
+                                 "--kfx=300", Small(), O("p.bmp"), O("t.bmp")})));
+    const ImageHandle input = ImgKitFileLoad(Small());
+    ImageHandle averaged = CreateDib(300, 410, 3);
+    ResampleAverage(averaged, input);
+    EXPECT_EQ(ReadAll(O("p.bmp")), Bmp(averaged));
+}
+
+TEST_F(BatchTest, JpegQualityFromSettingsOrOption)
+{
+    const PageImages expected = Expected(Small(), DefaultSettings());
+    // No settings: JpegMode 1 → 80.
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.jpg"), O("t.jpg")})));
+    EXPECT_EQ(ReadAll(O("p.jpg")), Jpeg(expected.page, 80));
+    EXPECT_EQ(ReadAll(O("t.jpg")), Jpeg(expected.thumbnail, 80));
+    ASSERT_NE(Jpeg(expected.page, 80), Jpeg(expected.page, 50));
+
+    WriteConfig("JpegMode=2\n");
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.jpg"), O("t.jpg")})));
+    EXPECT_EQ(ReadAll(O("p.jpg")), Jpeg(expected.page, 50));
+    EXPECT_EQ(ReadAll(O("t.jpg")), Jpeg(expected.thumbnail, 50));
+
+    WriteConfig("JpegMode=0\n");
+    ASSERT_TRUE(Succeeded(Batch({"process", "--quality", "77", Small(), O("p.jpg"), O("t.jpg")})));
+    EXPECT_EQ(ReadAll(O("p.jpg")), Jpeg(expected.page, 77));
+    EXPECT_EQ(ReadAll(O("t.jpg")), Jpeg(expected.thumbnail, 77));
+    ASSERT_TRUE(Succeeded(Batch({"process", Small(), O("p.jpg"), O("t.jpg")})));
+    EXPECT_EQ(ReadAll(O("p.jpg")), Jpeg(expected.page, 90));
+}
+
+TEST_F(BatchTest, EachOutputFormatByExtension)
+{
+    struct Pair {
+        const char* page;
+        const char* thumb;
+        const char* pageMagic;
+        const char* thumbMagic;
+    };
+    const Pair pairs[] = {
+        {"a.bmp", "a.tif", "BM", "II*"},       {"b.TIFF", "b.JPEG", "II*", "\xFF\xD8\xFF"},
+        {"c.jpeg", "c.BMP", "\xFF\xD8\xFF", "BM"}, {"d.Tif", "d.Jpg", "II*", "\xFF\xD8\xFF"},
+        {"e.x.jpg", "e.y.tiff", "\xFF\xD8\xFF", "II*"},
+    };
+    for (const Pair& p : pairs) {
+        ASSERT_TRUE(Succeeded(Batch({"process", Small(), O(p.page), O(p.thumb)}))) << p.page;
+        EXPECT_TRUE(ReadAll(O(p.page)).startsWith(p.pageMagic)) << p.page;
+        EXPECT_TRUE(ReadAll(O(p.thumb)).startsWith(p.thumbMagic)) << p.thumb;
+        EXPECT_EQ(SizeOf(O(p.page)), std::make_pair(600, 820)) << p.page;
+        EXPECT_EQ(SizeOf(O(p.thumb)), std::make_pair(146, 199)) << p.thumb;
+    }
+    // A TIFF or BMP page holds exactly the processed image.
+    const PageImages expected = Expected(Small(), DefaultSettings());
+    EXPECT_EQ(ReadAll(O("a.bmp")), Bmp(expected.page));
+    QByteArray tiff;
+    ASSERT_TRUE(ImgKitTiffEncode(expected.page, tiff));
+    EXPECT_EQ(ReadAll(O("b.TIFF")), tiff);
+}
+
+TEST_F(BatchTest, OtherDepthsAreBroughtTo24Bits)
+{
+    const PageImages expected = Expected(Grey(), DefaultSettings());
+    ASSERT_TRUE(expected.page);
+    ASSERT_TRUE(Succeeded(Batch({"process", Grey(), O("p.bmp"), O("t.bmp")})));
+    EXPECT_EQ(ReadAll(O("p.bmp")), Bmp(expected.page));
+    EXPECT_EQ(ReadAll(O("t.bmp")), Bmp(expected.thumbnail));
+    ImgKitInfo info{};
+    ASSERT_TRUE(ImgKitImageInfo(ImgKitFileLoad(O("p.bmp")), info));
+    EXPECT_EQ(info.bitCount, 24);
+}
+
+// --- Help and bad arguments ----------------------------------------------------------
+
+TEST_F(BatchTest, HelpOnStdout)
+{
+    for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"help"},
+                                    QStringList{"process", "--help"}, QStringList{"process", "a", "-h", "--kmode"}}) {
+        const Outcome run = Batch(args);
+        EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.isEmpty()) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.out.startsWith("Usage: tolvane-batch process [OPTIONS] IN PAGE_OUT THUMB_OUT\n"));
+        for (const char* word : {"--kmode", "--kfx", "--kfy", "--resize-a", "--resize-t", "--auto-mode",
+                                 "--white-mode", "--quality", ".bmp", ".jpeg", ".tiff", "Exit status"})
+            EXPECT_TRUE(run.out.contains(word)) << word;
+    }
+}
+
+TEST_F(BatchTest, BadArgumentsAreUsageErrors)
+{
+    const QString in = Small(), page = O("p.jpg"), thumb = O("t.jpg");
+    const QList<QStringList> cases = {
+        {},                                                   // no command
+        {"proces", in, page, thumb},                          // unknown command
+        {"process", "--kmod", "1", in, page, thumb},          // unknown option
+        {"process", "-k", "1", in, page, thumb},              // unknown short option
+        {"process", in, page, thumb, "--kmode"},              // missing value
+        {"process", "--kmode", "one", in, page, thumb},       // not a number
+        {"process", "--kfx", "12px", in, page, thumb},
+        {"process", "--quality=", in, page, thumb},
+        {"process", "--quality", "8.5", in, page, thumb},
+        {"process", "--kmode", "99999999999", in, page, thumb},
+        {"process", "--kmode", "8", in, page, thumb},         // out of range
+        {"process", "--quality", "0", in, page, thumb},
+        {"process", "--white-mode", "-1", in, page, thumb},
+        {"process", "--kfx", "0", in, page, thumb},
+        {"process"},                                          // operands
+        {"process", in, page},
+        {"process", in, page, thumb, O("extra.jpg")},
+        {"process", in, O("p.png"), thumb},                   // extensions
+        {"process", in, page, O("t")},
+        {"process", in, page, page},                          // one file for both
+        {"process", in, O("P.jpg"), page},                    // the same, in other letter case
+    };
+    for (const QStringList& args : cases) {
+        const Outcome run = Batch(args);
+        EXPECT_TRUE(FailedWith(run, 2)) << args.join(' ').toStdString();
+        EXPECT_EQ(Tree(Out()), QStringList()) << args.join(' ').toStdString();
+    }
+}
+
+TEST_F(BatchTest, DoubleDashEndsTheOptions)
+{
+    // Relative names, from the child's working folder (the test's scratch folder).
+    ASSERT_TRUE(QFile::copy(Small(), tmp_.filePath("-in.bmp")));
+    const Outcome run = Batch({"process", "--kmode", "6", "--", "-in.bmp", "out/-p.bmp", "out/-t.jpg"});
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(SizeOf(O("-p.bmp")), std::make_pair(600, 820));
+    EXPECT_EQ(Tree(Out()), QStringList({"-p.bmp", "-t.jpg"}));
+    EXPECT_TRUE(FailedWith(Batch({"process", "-in.bmp", "out/p.bmp", "out/t.jpg"}), 2));
+}
+
+// --- Failures leave nothing behind ----------------------------------------------------
+
+TEST_F(BatchTest, UnreadableInput)
+{
+    const QString missing = tmp_.filePath("missing.jpg");
+    for (const QString& in : {missing, Out(), Text()}) {
+        const Outcome run = Batch({"process", in, O("p.jpg"), O("t.jpg")});
+        EXPECT_TRUE(FailedWith(run, 1)) << in.toStdString();
+        EXPECT_TRUE(run.err.contains(QFile::encodeName(in))) << run.err.constData();
+        EXPECT_EQ(Tree(Out()), QStringList());
+    }
+}
+
+TEST_F(BatchTest, UnwritablePageFolderWritesNothing)
+{
+    ASSERT_TRUE(WriteAll(O("plain-file"), "x"));
+    for (const QString& page : {O("missing/p.jpg"), O("plain-file/p.jpg")}) {
+        const Outcome run = Batch({"process", Small(), page, O("t.jpg")});
+        EXPECT_TRUE(FailedWith(run, 1)) << page.toStdString();
+        EXPECT_EQ(Tree(Out()), QStringList({"plain-file"}));
+    }
+}
+
+TEST_F(BatchTest, UnwritableThumbnailFolderTakesThePageBack)
+{
+    ASSERT_TRUE(WriteAll(O("plain-file"), "x"));
+    for (const QString& thumb : {O("missing/t.jpg"), O("plain-file/t.jpg")}) {
+        // No page before: none after.
+        Outcome run = Batch({"process", Small(), O("p.jpg"), thumb});
+        EXPECT_TRUE(FailedWith(run, 1)) << thumb.toStdString();
+        EXPECT_EQ(Tree(Out()), QStringList({"plain-file"}));
+
+        // A page file before: the same bytes after.
+        ASSERT_TRUE(WriteAll(O("old.bmp"), "an older page"));
+        run = Batch({"process", Small(), O("old.bmp"), thumb});
+        EXPECT_TRUE(FailedWith(run, 1)) << thumb.toStdString();
+        EXPECT_EQ(ReadAll(O("old.bmp")), "an older page");
+        EXPECT_EQ(Tree(Out()), QStringList({"old.bmp", "plain-file"}));
+        QFile::remove(O("old.bmp"));
+    }
+}
+
+TEST_F(BatchTest, ReadOnlyFolder)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    const QString locked = O("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    Outcome run = Batch({"process", Small(), locked + "/p.jpg", O("t.jpg")});
+    EXPECT_TRUE(FailedWith(run, 1));
+    run = Batch({"process", Small(), O("p.jpg"), locked + "/t.jpg"});
+    EXPECT_TRUE(FailedWith(run, 1));
+    EXPECT_EQ(Tree(Out()), QStringList({"locked"}));
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -71,7 +71,8 @@ struct Window {
     Window()
     {
         form.show();
-        QTest::qWaitForWindowExposed(&form);
+        if (!QTest::qWaitForWindowExposed(&form))
+            qWarning("window not exposed");
         auto* list = form.findChild<QListWidget*>(QStringLiteral("ListBox"));
         for (int i = 0; i < list->count(); ++i)
             if (list->item(i)->text() == QStringLiteral("Full"))

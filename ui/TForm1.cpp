@@ -6,6 +6,8 @@
 #include "core/NetLock.h"
 #include "core/Prompt.h"
 #include "core/Settings.h"
+#include "editor/TEditForm.h"
+#include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/widgets/Controls.h"
@@ -17,6 +19,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
@@ -594,4 +597,62 @@ void TForm1::Menu08Click() {}
 void TForm1::Menu09Click() {}
 void TForm1::SpeedButton1Click() {}
 void TForm1::SpeedButton2Click() {}
-void TForm1::SpeedButton3Click() {}
+void TForm1::SpeedButton3Click()
+{
+    ReEditPage();
+}
+
+void TForm1::ReEditPage()
+{
+    SaveVisibleMemos();
+    if (!HasCategory() || Grid.K < 0 || Grid.K >= Grid.P)
+        return;
+    const QString imagePath = ResolvePathForWrite(ImagePath(CurrentFolder, Pages, Grid.K));
+    ImageHandle image = ImgKitFileLoad(imagePath);
+    ImgKitInfo info{};
+    if (image && ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
+        ReplaceImage(image, ImgKitConvertColor(image, 24));
+    if (!image || !ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
+        prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+        return;
+    }
+
+    PageImages edited;
+    {
+        TEditForm editor(prompt_, AppSettings(), AppSettingsStore(), this);
+        editor.EditImage = std::move(image);
+        prompt_.ExecModal(editor);
+        if (editor.Accepted == 0)
+            return;  // the editor's picture goes with it
+        edited = FinishEditedImage(editor.EditImage, AppSettings());
+    }
+    const QString cannotSave = QStringLiteral("ファイルを保存できません");
+    if (!edited.page || !edited.thumbnail) {
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
+        return;
+    }
+    // The page keeps its own file: the page list names it, so a picture
+    // saved under another extension would never be shown.
+    const int quality = JpegQualityFor(AppSettings().JpegMode);
+    const QString suffix = QFileInfo(imagePath).suffix().toLower();
+    bool saved = false;
+    if (suffix == QLatin1String("bmp"))
+        saved = ImgKitBmpFileSave(imagePath, edited.page);
+    else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        saved = ImgKitTiffFileSave(imagePath, edited.page);
+    else
+        saved = ImgKitJpegFileSave(imagePath, edited.page, quality);
+    if (!saved) {
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
+        return;
+    }
+    const QString thumbPath = ResolvePathForWrite(ThumbPath(CurrentFolder, Pages, Grid.K));
+    if (!ImgKitJpegFileSave(thumbPath, edited.thumbnail, quality)) {
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
+        return;
+    }
+    Grid.K = Grid.P - 1;
+    Grid.T = LastFourStart(Grid.P);
+    DrawGrid();
+    UpdateStatus();
+}

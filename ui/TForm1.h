@@ -83,6 +83,10 @@ public:
     // Command states: enables or disables every writing command and makes
     // the memos read-only or editable.
     void SetCommandStates(bool readOnly);
+    // Opens the clicked page in the editor and stores the edited picture
+    // under the page's own file.
+    void ReEditPage();
+
     // Applies the sharing choice of the options dialog.
     void ApplySharingChoice(bool share);
     void ShowLockIndicator();

@@ -47,6 +47,16 @@ ImageHandle ImageHandle::Allocate(std::size_t bytes)
 
 ImageHandle ImageHandle::NewDib(int width, int height, int bitCount, int paletteEntries)
 {
+    return MakeDib(width, height, bitCount, paletteEntries, true);
+}
+
+ImageHandle ImageHandle::NewDibForOverwrite(int width, int height, int bitCount, int paletteEntries)
+{
+    return MakeDib(width, height, bitCount, paletteEntries, false);
+}
+
+ImageHandle ImageHandle::MakeDib(int width, int height, int bitCount, int paletteEntries, bool zeroPixels)
+{
     if (width <= 0 || height <= 0 || width > kMaxDibSide || height > kMaxDibSide)
         return {};
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
@@ -58,7 +68,19 @@ ImageHandle ImageHandle::NewDib(int width, int height, int bitCount, int palette
     const uint64_t total = sizeof(BitmapInfoHeader) + uint64_t(paletteEntries) * 4 + imageBytes;
     if (total > kMaxDibBytes)
         return {};
-    ImageHandle h = Allocate(std::size_t(total));
+    ImageHandle h;
+    if (zeroPixels) {
+        h = Allocate(std::size_t(total));
+    } else if (auto* p = static_cast<uint8_t*>(std::malloc(std::size_t(total)))) {
+        h.block_.reset(p);
+        h.size_ = std::size_t(total);
+        const std::size_t head = sizeof(BitmapInfoHeader) + std::size_t(paletteEntries) * 4;
+        std::memset(p, 0, head);
+        const std::size_t used = (std::size_t(width) * std::size_t(bitCount) + 7) / 8;
+        if (used < std::size_t(stride))
+            for (int y = 0; y < height; ++y)
+                std::memset(p + head + std::size_t(y) * std::size_t(stride) + used, 0, std::size_t(stride) - used);
+    }
     if (!h)
         return h;
     BitmapInfoHeader hdr;

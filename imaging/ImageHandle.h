@@ -61,6 +61,12 @@ public:
     // paletteEntries. Null when the sizes are out of range.
     static ImageHandle NewDib(int width, int height, int bitCount, int paletteEntries = 0);
 
+    // As NewDib, for a decoder that writes every pixel byte of every row
+    // itself: the header, the colour table and each row's padding are
+    // zeroed, the pixel bytes are left as the allocator gives them. Saves a
+    // pass over a large block that would be overwritten at once.
+    static ImageHandle NewDibForOverwrite(int width, int height, int bitCount, int paletteEntries = 0);
+
     explicit operator bool() const { return block_ != nullptr; }
     bool IsNull() const { return block_ == nullptr; }
 
@@ -75,6 +81,8 @@ public:
     void Reset();
 
 private:
+    static ImageHandle MakeDib(int width, int height, int bitCount, int paletteEntries, bool zeroPixels);
+
     struct Free {
         void operator()(uint8_t* p) const;
     };

@@ -163,7 +163,9 @@ ImageHandle ImgKitJpegDecode(const QByteArray& bytes)
     const int bitCount = grey ? 8 : 24;
     if (uint64_t(DibStride(width, bitCount)) * uint64_t(height) + 40 + 1024 > kMaxDibBytes)
         return {};
-    ImageHandle dib = ImageHandle::NewDib(width, height, bitCount, grey ? 256 : 0);
+    // Every pixel byte is written by the decoder; only the row padding, which
+    // it leaves alone, needs clearing.
+    ImageHandle dib = ImageHandle::NewDibForOverwrite(width, height, bitCount, grey ? 256 : 0);
     if (!dib)
         return {};
     const DibLayout l = DibLayoutOf(dib);

@@ -25,6 +25,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include "bench/GuiBench.h"
+
 #include <benchmark/benchmark.h>
 #include <functional>
 #include <memory>
@@ -176,15 +178,5 @@ int main(int argc, char** argv)
             f.write(R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920, "height": 1080,
                         "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     }
-    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + config.toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-
-    TApplication::InstallFontSubstitutes();
-    TApplication app(argc, argv);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv, QByteArray("offscreen:configfile=") + config.toLocal8Bit());
 }

@@ -16,6 +16,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include "bench/GuiBench.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -112,20 +114,7 @@ BENCHMARK(BM_PagingStep)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir config;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-
-    TApplication::InstallFontSubstitutes();
-    TApplication app(argc, argv);
-
     QTemporaryDir archive;
     g_archive = &archive;
-    MakeCategory(QStringLiteral("Full"), 999);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv, "offscreen", [] { MakeCategory(QStringLiteral("Full"), 999); });
 }

@@ -15,6 +15,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include "bench/GuiBench.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -73,14 +75,6 @@ BENCHMARK(BM_ProcessStartToShownWindow)->Unit(benchmark::kMillisecond)->UseRealT
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir config;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-
-    TApplication::InstallFontSubstitutes();
-    TApplication app(argc, argv);
-
     QTemporaryDir archive;
     g_archive = &archive;
     QDir root(archive.path());
@@ -90,9 +84,5 @@ int main(int argc, char** argv)
         root.mkpath(name + QStringLiteral("/Thumb"));
         root.mkpath(name + QStringLiteral("/Text"));
     }
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv, "offscreen");
 }

@@ -683,11 +683,7 @@ void TEditForm::SpeedButton23Click()
     const bool applied = ImgKitRGB(EditImage, o.red, o.green, o.blue);
     if (applied)
         Redraw();
-    PreviewImage.Reset();
-    ColorPreviewActive = false;
-    SetToolButtonsEnabled(true);
-    ui_->SpeedButton23->setEnabled(false);
-    ZeroTrackBars();
+    LeavePreviewState();
     if (TfColorPreview* window = preview_.data()) {
         preview_ = nullptr;
         window->close();  // stores its position; the cancel does nothing now
@@ -698,16 +694,21 @@ void TEditForm::SpeedButton23Click()
         ReportFailure();
 }
 
-void TEditForm::CancelColorPreview()
+void TEditForm::LeavePreviewState()
 {
-    if (SuppressTrackChange || !ColorPreviewActive)
-        return;
-    SuppressTrackChange = true;
     PreviewImage.Reset();
     ColorPreviewActive = false;
     SetToolButtonsEnabled(true);
     ui_->SpeedButton23->setEnabled(false);
     ZeroTrackBars();
+}
+
+void TEditForm::CancelColorPreview()
+{
+    if (SuppressTrackChange || !ColorPreviewActive)
+        return;
+    SuppressTrackChange = true;
+    LeavePreviewState();
     // The window is in the middle of closing: it goes once that is done.
     if (TfColorPreview* window = preview_.data()) {
         preview_ = nullptr;

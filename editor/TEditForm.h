@@ -147,6 +147,9 @@ private:
     void UpdateScrollRange();
     void SetToolButtonsEnabled(bool enabled);
     void ZeroTrackBars();
+    // Back from a colour preview (confirmed or cancelled): preview image
+    // gone, tools enabled, confirm disabled, bars at 0.
+    void LeavePreviewState();
     void CloseWindow(int accepted);
     bool IsWellFormed24() const;
 

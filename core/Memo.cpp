@@ -22,15 +22,20 @@ QString NormalizeLineBreaks(const QString& text)
     return shown;
 }
 
+MemoText DecodeMemoBytes(QByteArray bytes)
+{
+    MemoText memo;
+    memo.raw = std::move(bytes);
+    memo.text = NormalizeLineBreaks(DecodeCp932(memo.raw));
+    return memo;
+}
+
 std::optional<MemoText> ReadMemo(const QString& path)
 {
     std::optional<QByteArray> bytes = ReadWholeFile(path);
     if (!bytes)
         return std::nullopt;
-    MemoText memo;
-    memo.raw = std::move(*bytes);
-    memo.text = NormalizeLineBreaks(DecodeCp932(memo.raw));
-    return memo;
+    return DecodeMemoBytes(std::move(*bytes));
 }
 
 QByteArray EncodeMemo(const QString& shownText)

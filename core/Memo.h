@@ -15,6 +15,10 @@ struct MemoText {
 // Converts text with CR LF, lone CR or lone LF line breaks to "\n" breaks.
 QString NormalizeLineBreaks(const QString& text);
 
+// A memo file's content as read: the bytes kept, the text decoded and its
+// line breaks made "\n".
+MemoText DecodeMemoBytes(QByteArray bytes);
+
 // Reads the memo at `path` (any letter case); nullopt when it is missing or
 // cannot be read.
 std::optional<MemoText> ReadMemo(const QString& path);

@@ -24,6 +24,17 @@ bool ValidIndex(const PageList& list, int index)
     return index >= 0 && index < list.Count();
 }
 
+// The entry at a valid index when it may name files, else empty.
+QString SafeEntryAt(const PageList& list, int index)
+{
+    if (!ValidIndex(list, index))
+        return QString();
+    const QString& entry = list.lines.at(index + 1);
+    return IsSafePageEntry(entry) ? entry : QString();
+}
+
+constexpr int64_t kLastPageNumber = 99999999;
+
 QString ReplaceExtension(const QString& entry, const QString& extension)
 {
     return PageNumberOfEntry(entry) + extension;
@@ -59,14 +70,29 @@ bool PageLimitReached(const PageList& list)
     return list.lines.size() >= kPageListLineLimit;
 }
 
+QStringList ParsePageListBytes(const QByteArray& bytes)
+{
+    QStringList lines = SplitTextLines(DecodeCp932(bytes));
+    if (lines.isEmpty())
+        lines = QStringList{kEmptyHeader};
+    return lines;
+}
+
+bool IsSafePageEntry(const QString& entry)
+{
+    if (entry.isEmpty() || entry == u"." || entry == u"..")
+        return false;
+    for (const QChar c : entry) {
+        if (c == u'/' || c == u'\\' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
 void LoadPageList(PageList& list, const QString& categoryFolder)
 {
-    list.lines.clear();
     const std::optional<QByteArray> bytes = ReadWholeFile(FileListPath(categoryFolder));
-    if (bytes && !bytes->isEmpty())
-        list.lines = SplitTextLines(DecodeCp932(*bytes));
-    if (list.lines.isEmpty())
-        list.lines = QStringList{kEmptyHeader};
+    list.lines = ParsePageListBytes(bytes ? *bytes : QByteArray());
 }
 
 bool SavePageList(const PageList& list, const QString& categoryFolder)
@@ -85,12 +111,14 @@ QString IssuePageNumber(PageList& list, const QString& categoryFolder)
     for (qsizetype i = 1; i < list.lines.size(); ++i)
         used.insert(PageNumberOfEntry(list.lines.at(i)).toLower());
 
-    int64_t next = std::max<int64_t>(header + 1, 1);
+    int64_t next = std::max<int64_t>(int64_t(header) + 1, 1);
     QString number = QString::asprintf("%08lld", static_cast<long long>(next));
-    while (used.contains(number)) {
+    while (next <= kLastPageNumber && used.contains(number)) {
         ++next;
         number = QString::asprintf("%08lld", static_cast<long long>(next));
     }
+    if (next > kLastPageNumber)
+        return QString();  // a ninth digit would make a name no reader expects
 
     if (list.lines.isEmpty())
         list.lines.append(number);
@@ -125,23 +153,22 @@ QString PageNumberOfEntry(const QString& entry)
 
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index)
 {
-    if (!ValidIndex(list, index))
-        return QString();
-    return categoryFolder + QStringLiteral("/Image/") + list.lines.at(index + 1);
+    const QString entry = SafeEntryAt(list, index);
+    return entry.isEmpty() ? QString() : categoryFolder + QStringLiteral("/Image/") + entry;
 }
 
 QString ThumbPath(const QString& categoryFolder, const PageList& list, int index)
 {
-    if (!ValidIndex(list, index))
-        return QString();
-    return categoryFolder + QStringLiteral("/Thumb/") + ReplaceExtension(list.lines.at(index + 1), QStringLiteral(".jpg"));
+    const QString entry = SafeEntryAt(list, index);
+    return entry.isEmpty() ? QString()
+                           : categoryFolder + QStringLiteral("/Thumb/") + ReplaceExtension(entry, QStringLiteral(".jpg"));
 }
 
 QString MemoPath(const QString& categoryFolder, const PageList& list, int index)
 {
-    if (!ValidIndex(list, index))
-        return QString();
-    return categoryFolder + QStringLiteral("/Text/") + ReplaceExtension(list.lines.at(index + 1), QStringLiteral(".txt"));
+    const QString entry = SafeEntryAt(list, index);
+    return entry.isEmpty() ? QString()
+                           : categoryFolder + QStringLiteral("/Text/") + ReplaceExtension(entry, QStringLiteral(".txt"));
 }
 
 QString SaveFormatExtension(int saveFormat)

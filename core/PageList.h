@@ -27,6 +27,17 @@ extern const QString kPageLimitMessage;
 // True when the list already holds kPageListLineLimit lines or more.
 bool PageLimitReached(const PageList& list);
 
+// The lines of a page-list file's content, by the rules of LoadPageList.
+QStringList ParsePageListBytes(const QByteArray& bytes);
+
+// True when a page entry can name files of the category: it is a plain file
+// name. An entry that is empty, "." or "..", or holds "/", "\", NUL or any
+// other control character is kept in the list (nothing disappears) but names
+// no file: ImagePath, ThumbPath and MemoPath give an empty path for it, and
+// nothing reads or writes through it. A page list is written by other
+// workstations of a shared archive, so its entries are not trusted.
+bool IsSafePageEntry(const QString& entry);
+
 // Replaces the list with the lines of categoryFolder/FileList.txt (CP932;
 // lines end at CR LF, lone CR or lone LF; a final line break starts no line).
 // A missing, unreadable or empty file gives the single line "00000000".
@@ -42,7 +53,9 @@ bool SavePageList(const PageList& list, const QString& categoryFolder);
 // number that already names a page image (Image/N.jpg, .bmp or .tif), a
 // thumbnail (Thumb/N.jpg) or a memo (Text/N.txt) in the category, in any
 // letter case, or an entry of the list itself. The number is stored as the
-// new header (in memory only) and returned.
+// new header (in memory only) and returned. When no 8-digit number is left
+// (the header is 99999999 or more, or every number above it is taken), the
+// result is empty and the list is unchanged: the page cannot be added.
 QString IssuePageNumber(PageList& list, const QString& categoryFolder);
 
 // Adds the line pageNumber + extension (extension with its dot) at the end.
@@ -61,7 +74,8 @@ QString PageNumberOfEntry(const QString& entry);
 // categoryFolder + "/Image/" + entry; "/Thumb/" + entry with its extension
 // replaced by ".jpg"; "/Text/" + entry with its extension replaced by ".txt".
 // Canonical names; readers resolve letter case with ResolveExistingPath.
-// Empty for an index outside 0..P-1.
+// Empty for an index outside 0..P-1 and for an entry that is not safe
+// (IsSafePageEntry).
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index);
 QString ThumbPath(const QString& categoryFolder, const PageList& list, int index);
 QString MemoPath(const QString& categoryFolder, const PageList& list, int index);

@@ -41,11 +41,14 @@
 //
 // Files. The loader decides the format from the content, never from the name
 // extension: JPEG (TurboJPEG), TIFF (libtiff, first page), BMP (own reader for
-// uncompressed 1/4/8/24-bit files, Qt for the rest), anything else through Qt's
-// image readers. The savers encode the whole file in memory first and then
-// hand it to WriteFileAtomically (core/ArchiveFiles.h), so a failed save never
-// leaves a half-written file under the target name and leaves an existing
-// file as it was.
+// every kind: OS/2 core and Windows headers; 1/4/8/24 bits at their depth; 16
+// and 32 bits, plain or with bit fields, as 24 bits, an alpha channel laid
+// over white unless it is zero everywhere; RLE8 and RLE4 as 8 and 4 bits, a
+// stream without its end-of-bitmap marker counting as truncated), anything
+// else through Qt's image readers. The savers encode the whole file in memory
+// first and then hand it to WriteFileAtomically (core/ArchiveFiles.h), so a
+// failed save never leaves a half-written file under the target name and
+// leaves an existing file as it was.
 //
 // Threads: every call except ImgKitSetToClipBrd is reentrant (no shared
 // state); ImgKitSetToClipBrd belongs to the GUI thread.
@@ -88,8 +91,8 @@ enum : int {
 // --- Files -----------------------------------------------------------------
 
 // The image in the file, or null when the file is missing, a folder, empty,
-// unreadable, not an image, damaged (a truncated JPEG or TIFF is damaged), or
-// larger than kMaxDibSide / kMaxDibBytes.
+// unreadable, not an image, damaged (a truncated JPEG, TIFF or BMP is
+// damaged), or larger than kMaxDibSide / kMaxDibBytes.
 ImageHandle ImgKitFileLoad(const QString& path);
 // The same for file content already in memory.
 ImageHandle ImgKitMemoryLoad(const QByteArray& bytes);

@@ -1,17 +1,27 @@
-// JPEG reading and writing through TurboJPEG, straight between the file bytes
-// and the DIB block: the decoder writes bottom-up rows at the block's stride
-// into the zero-filled pixel area (so the row padding stays zero), the
-// encoder reads them the same way. No intermediate picture is made except for
-// CMYK files, which need a colour conversion.
+// JPEG reading through the libjpeg API and writing through TurboJPEG,
+// straight between the file bytes and the DIB block.
+//
+// The decoder reads the picture row by row into the bottom-up rows of the
+// block, so a file costs memory only as its data delivers rows: a small file
+// whose header claims a giant picture runs out of data after a few rows and
+// is refused there, before the untouched rest of the block ever reaches
+// memory. Damaged data is refused at libjpeg's first warning about it
+// (see KeepsPixelsAsWritten); the marker walk below refuses files that do not
+// reach their end-of-image marker and files with absurd scan counts before
+// libjpeg sees them. The encoder reads the block's rows the same way.
 
 #include "imaging/ImgKit.h"
 
 #include <turbojpeg.h>
 
+#include <cstdio>  // jpeglib.h needs FILE
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <algorithm>
+#include <csetjmp>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -88,16 +98,200 @@ JpegShape WalkMarkers(const uint8_t* data, std::size_t size)
     return shape;
 }
 
-bool DecodeFailed(tjhandle h, int rc)
+// libjpeg's warnings that leave every decoded pixel as the file holds it.
+// Everything else libjpeg warns about means data that is corrupt or missing
+// (premature end of a data segment or of the file, bad Huffman or arithmetic
+// code, a marker where a restart marker belongs, inconsistent progression,
+// invalid scan parameters, and any warning this list does not know), and the
+// file is refused at once.
+//   - An unknown JFIF revision: the header is read the same either way.
+//   - An unknown Adobe colour transform code: libjpeg takes YCbCr (three
+//     components) or YCCK (four), what the other codes mean in practice; the
+//     coefficients are all there.
+//   - A bad ICC marker: the profile is not used here.
+//   - Extraneous bytes before a marker other than a restart marker: junk
+//     between header segments, after a complete scan before the next one's
+//     tables or SOS, or before EOI. Every MCU of the scan was decoded from
+//     its own data; a scan that ran short would have warned first. Junk before
+//     a restart marker means the interval's data did not end where its MCUs
+//     did, so that interval is damaged.
+bool KeepsPixelsAsWritten(const jpeg_error_mgr& err)
 {
-    if (rc == 0)
-        return false;
-    if (tjGetErrorCode(h) != TJERR_WARNING)
+    switch (err.msg_code) {
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_BOGUS_ICC:
         return true;
-    // Warnings leave a usable picture (a few damaged blocks at worst) except
-    // when the data ran out, which leaves the rest of the picture blank.
-    const char* text = tjGetErrorStr2(h);
-    return text && std::strstr(text, "Premature end of JPEG file");
+    case JWRN_EXTRANEOUS_DATA: {
+        const int marker = err.msg_parm.i[1];
+        return !(marker >= 0xD0 && marker <= 0xD7);
+    }
+    default:
+        return false;
+    }
+}
+
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first: libjpeg hands back a pointer to it
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// msg_level -1 is a warning; 0 and above are trace messages, never shown.
+void EmitMessage(j_common_ptr cinfo, int msgLevel)
+{
+    if (msgLevel < 0 && !KeepsPixelsAsWritten(*cinfo->err))
+        ErrorExit(cinfo);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+// The most libjpeg may take for its own buffers. Files of several scans
+// (progressive ones above all) keep every DCT coefficient of the picture,
+// two bytes per sample, until the last scan is in. Within the block limits
+// that is at most twice kMaxDibBytes: two bytes per sample of a grey block,
+// six bytes per pixel of a 24-bit one, eight bytes per pixel of a CMYK
+// picture (whose four samples per pixel stay within kMaxDibBytes, below).
+// The rest is working memory of a few rows, a few MB at the widest.
+constexpr long kMaxLibjpegMemory = long(2 * kMaxDibBytes) + (64L << 20);
+
+// Rows per jpeg_read_scanlines call: more than libjpeg ever gives at once
+// (an MCU row), so each call does a whole row group.
+constexpr int kRowsPerRead = 32;
+
+// The block for the picture. Its pixel bytes are all written by the decoder,
+// row by row; the row padding must be zero. NewDibForOverwrite zeroes the
+// padding of every row at once, which for a large block with padded rows
+// brings a page per row into memory before any data has arrived, so such
+// blocks come from NewDib: calloc gets large blocks from the system already
+// zeroed, costing nothing until written. Below the largest size malloc may
+// serve from its own pool (32 MiB), calloc would clear the block first, and
+// NewDibForOverwrite is the cheaper one.
+bool AllocateBlock(ImageHandle* out, int width, int height, int bitCount, int paletteEntries)
+{
+    const int64_t stride = DibStride(width, bitCount);
+    const bool padded = stride * 8 != int64_t(width) * bitCount;
+    const bool large = uint64_t(stride) * uint64_t(height) >= (uint64_t(32) << 20);
+    *out = padded && large ? ImageHandle::NewDib(width, height, bitCount, paletteEntries)
+                           : ImageHandle::NewDibForOverwrite(width, height, bitCount, paletteEntries);
+    return bool(*out);
+}
+
+// A progressive file that ended (with EOI) before its last scans: some
+// coefficient was started but never refined to full precision, and the
+// picture is a blurred or colour-less guess. Coefficients no scan mentions
+// stay zero, which an encoder may choose, so they are not held against it.
+bool ProgressionComplete(const jpeg_decompress_struct& cinfo)
+{
+    if (!cinfo.progressive_mode)
+        return true;
+    if (!cinfo.coef_bits)
+        return false;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        for (int k = 0; k < DCTSIZE2; ++k)
+            if (cinfo.coef_bits[c][k] > 0 || (k == 0 && cinfo.coef_bits[c][0] < 0))
+                return false;
+    return true;
+}
+
+// Decodes into *out. libjpeg reports every failure by a longjmp back into
+// this frame, so nothing here may need a destructor: the block lives in the
+// caller, the libjpeg state and its memory pools are plain C, and the only
+// C++ object ever made here (in AllocateBlock) is gone before libjpeg runs
+// again. On failure *out may hold a block, which the caller drops.
+bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out)
+{
+    jpeg_decompress_struct cinfo = {};
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.emit_message = EmitMessage;
+    err.pub.output_message = OutputMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxLibjpegMemory;
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+
+    const int width = int(cinfo.image_width);
+    const int height = int(cinfo.image_height);
+    if (width <= 0 || height <= 0 || width > kMaxDibSide || height > kMaxDibSide)
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    if (cinfo.jpeg_color_space == JCS_UNKNOWN)
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    const int bitCount = grey ? 8 : 24;
+    const uint64_t pixelBytes = uint64_t(DibStride(width, bitCount)) * uint64_t(height);
+    if (cmyk ? uint64_t(width) * uint64_t(height) * 4 > kMaxDibBytes || pixelBytes > kMaxDibBytes
+             : pixelBytes + 40 + 1024 > kMaxDibBytes)
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+
+    // TurboJPEG's defaults, which the pictures filed so far were decoded with.
+    cinfo.out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = TRUE;
+    cinfo.scale_num = cinfo.scale_denom = 1;
+    // Files of several scans are read whole here, into libjpeg's coefficient
+    // buffer, before the first row comes out.
+    jpeg_start_decompress(&cinfo);
+    if (int(cinfo.output_width) != width || int(cinfo.output_height) != height || !ProgressionComplete(cinfo))
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+
+    if (!AllocateBlock(out, width, height, bitCount, grey ? 256 : 0))
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    uint8_t* const block = out->Data();
+    const DibLayout l = DibLayoutOf(*out);
+    if (grey)
+        for (int i = 0; i < 256; ++i)
+            std::memset(block + 40 + 4 * i, i, 3);
+    uint8_t* const bits = block + l.bitsOffset;
+    const std::size_t stride = std::size_t(l.stride);
+    auto rowAt = [=](JDIMENSION y) { return bits + std::size_t(height - 1 - int(y)) * stride; };
+
+    if (cmyk) {
+        // One row of CMYK at a time, from libjpeg's pool so that a longjmp
+        // frees it with the rest.
+        JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                    JDIMENSION(width) * 4, 1);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            uint8_t* d = rowAt(cinfo.output_scanline);
+            if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
+                ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+            // Adobe-inverted CMYK: the stored bytes are 255 - ink, so the
+            // light reaching the eye is C * K / 255 per channel (R from C, G
+            // from M, B from Y).
+            const uint8_t* s = row[0];
+            for (int x = 0; x < width; ++x, s += 4, d += 3) {
+                const unsigned k = s[3];
+                d[0] = uint8_t((s[2] * k + 127) / 255);
+                d[1] = uint8_t((s[1] * k + 127) / 255);
+                d[2] = uint8_t((s[0] * k + 127) / 255);
+            }
+        }
+    } else {
+        // Straight into the block: libjpeg writes each row where it belongs.
+        JSAMPROW rows[kRowsPerRead];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION first = cinfo.output_scanline;
+            const JDIMENSION n = std::min<JDIMENSION>(kRowsPerRead, cinfo.output_height - first);
+            for (JDIMENSION i = 0; i < n; ++i)
+                rows[i] = rowAt(first + i);
+            if (jpeg_read_scanlines(&cinfo, rows, n) == 0)
+                ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        }
+    }
+    // Reads what follows the last scan up to EOI: warnings there count too.
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
 }
 
 }  // namespace
@@ -111,73 +305,8 @@ ImageHandle ImgKitJpegDecode(const QByteArray& bytes)
     const JpegShape shape = WalkMarkers(data, size);
     if (!shape.complete || shape.scans == 0 || shape.scans > kMaxScans)
         return {};
-
-    TjPtr tj(tjInitDecompress());
-    if (!tj)
-        return {};
-    int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    // A warning while reading the header (junk before a marker, say) still
-    // leaves the header read; the same rule as for the pixels applies.
-    if (DecodeFailed(tj.get(), tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width, &height,
-                                                   &subsamp, &colorspace)))
-        return {};
-    if (width <= 0 || height <= 0 || width > kMaxDibSide || height > kMaxDibSide)
-        return {};
-    const int flags = TJFLAG_LIMITSCANS;
-
-    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
-        const uint64_t cmykBytes = uint64_t(width) * uint64_t(height) * 4;
-        if (cmykBytes > kMaxDibBytes || uint64_t(DibStride(width, 24)) * uint64_t(height) > kMaxDibBytes)
-            return {};
-        ImageHandle dib = ImageHandle::NewDib(width, height, 24);
-        if (!dib)
-            return {};
-        std::vector<uint8_t> cmyk;
-        try {
-            cmyk.resize(std::size_t(cmykBytes));
-        } catch (const std::bad_alloc&) {
-            return {};
-        }
-        const int rc = tjDecompress2(tj.get(), data, static_cast<unsigned long>(size), cmyk.data(), width, 0, height,
-                                     TJPF_CMYK, flags);
-        if (DecodeFailed(tj.get(), rc))
-            return {};
-        // Adobe-inverted CMYK: the stored bytes are 255 - ink, so the light
-        // reaching the eye is C * K / 255 per channel (R from C, G from M, B from Y).
-        const DibLayout l = DibLayoutOf(dib);
-        uint8_t* bits = dib.Data() + l.bitsOffset;
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* s = cmyk.data() + std::size_t(y) * std::size_t(width) * 4;
-            uint8_t* d = bits + std::size_t(height - 1 - y) * std::size_t(l.stride);
-            for (int x = 0; x < width; ++x, s += 4, d += 3) {
-                const unsigned k = s[3];
-                d[0] = uint8_t((s[2] * k + 127) / 255);
-                d[1] = uint8_t((s[1] * k + 127) / 255);
-                d[2] = uint8_t((s[0] * k + 127) / 255);
-            }
-        }
-        return dib;
-    }
-
-    const bool grey = colorspace == TJCS_GRAY;
-    const int bitCount = grey ? 8 : 24;
-    if (uint64_t(DibStride(width, bitCount)) * uint64_t(height) + 40 + 1024 > kMaxDibBytes)
-        return {};
-    // Every pixel byte is written by the decoder; only the row padding, which
-    // it leaves alone, needs clearing.
-    ImageHandle dib = ImageHandle::NewDibForOverwrite(width, height, bitCount, grey ? 256 : 0);
-    if (!dib)
-        return {};
-    const DibLayout l = DibLayoutOf(dib);
-    if (grey) {
-        uint8_t* table = dib.Data() + 40;
-        for (int i = 0; i < 256; ++i)
-            std::memset(table + 4 * i, i, 3);
-    }
-    // Straight into the block: bottom-up rows at the block's stride.
-    const int rc = tjDecompress2(tj.get(), data, static_cast<unsigned long>(size), dib.Data() + l.bitsOffset, width,
-                                 l.stride, height, grey ? TJPF_GRAY : TJPF_BGR, flags | TJFLAG_BOTTOMUP);
-    if (DecodeFailed(tj.get(), rc))
+    ImageHandle dib;
+    if (!DecodeInto(data, size, &dib))
         return {};
     return dib;
 }

@@ -21,10 +21,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -193,6 +198,31 @@ Request ParseProcessArguments(const QStringList& args)
     return request;
 }
 
+// Why a file gave no image: the system's reason when it cannot be opened and
+// read, else that its content is no image the program reads.
+QString WhyNoImage(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(ResolveExistingPath(path));
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return IoErrorFromErrno(errno).reason;
+    struct stat st {};
+    char byte = 0;
+    int code = 0;
+    if (::fstat(fd, &st) != 0)
+        code = errno;
+    else if (S_ISDIR(st.st_mode))
+        code = EISDIR;
+    else if (::read(fd, &byte, 1) < 0)
+        code = errno;
+    ::close(fd);
+    if (code != 0)
+        return IoErrorFromErrno(code).reason;
+    if (st.st_size == 0)
+        return QStringLiteral("the file is empty");
+    return QStringLiteral("not an image in a format Tolvane reads, or a damaged one");
+}
+
 bool WantsHelp(const QStringList& args)
 {
     for (const QString& arg : args) {
@@ -222,15 +252,17 @@ bool WriteBoth(const QString& pagePath, const QByteArray& pageBytes, const QStri
             return false;
         }
     }
-    if (!WriteFileAtomically(pagePath, pageBytes)) {
-        error = QStringLiteral("cannot write '%1'").arg(pagePath);
+    IoError io;
+    if (!WriteFileAtomically(pagePath, pageBytes, &io)) {
+        error = QStringLiteral("cannot write '%1': %2").arg(pagePath, io.reason);
         return false;
     }
-    if (WriteFileAtomically(thumbPath, thumbBytes))
+    if (WriteFileAtomically(thumbPath, thumbBytes, &io))
         return true;
+    const QString why = io.reason;
     const bool restored = previous ? WriteFileAtomically(pageTarget, *previous) : QFile::remove(pageTarget);
-    error = restored ? QStringLiteral("cannot write '%1'; '%2' left as it was").arg(thumbPath, pagePath)
-                     : QStringLiteral("cannot write '%1', and '%2' could not be put back").arg(thumbPath, pagePath);
+    error = restored ? QStringLiteral("cannot write '%1': %2; '%3' left as it was").arg(thumbPath, why, pagePath)
+                     : QStringLiteral("cannot write '%1': %2, and '%3' could not be put back").arg(thumbPath, why, pagePath);
     return false;
 }
 
@@ -276,7 +308,7 @@ int Process(const QStringList& args)
 
     ImageHandle image = ImgKitFileLoad(inPath);
     if (!image) {
-        PrintError(QStringLiteral("cannot read an image from '%1'").arg(inPath));
+        PrintError(QStringLiteral("cannot read an image from '%1': %2").arg(inPath, WhyNoImage(inPath)));
         return kExitFailure;
     }
     ImgKitInfo info{};

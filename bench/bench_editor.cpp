@@ -36,13 +36,13 @@ namespace {
 class QuietPrompt : public Prompt {
 public:
     int messages = 0;
-    void MessageDlg(const QString&, DlgIcon) override { ++messages; }
-    BoxAnswer MessageBox(const QString&, const QString&, BoxButtons) override
+    void MessageDlg(const QString&, DlgIcon, const QString&) override { ++messages; }
+    BoxAnswer MessageBox(const QString&, const QString&, BoxButtons, const QString&) override
     {
         ++messages;
         return BoxAnswer::Ok;
     }
-    void ShowException(const QString&) override { ++messages; }
+    void ShowException(const QString&, const QString&) override { ++messages; }
     int ExecModal(QDialog&) override { return QDialog::Rejected; }
     bool OpenDocument(const QString&) override { return false; }
 };

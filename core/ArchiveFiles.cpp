@@ -8,6 +8,7 @@
 #include <QStringEncoder>
 
 #include <array>
+#include <cstring>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -20,6 +21,10 @@
 #endif
 
 namespace {
+
+const QString kLeftoverTag = QStringLiteral(".tlv-");
+const QString kLeftoverEnd = QStringLiteral(".tmp");
+constexpr int kLeftoverRandomChars = 8;
 
 // ---------------------------------------------------------------------------
 // Paths
@@ -57,6 +62,28 @@ QString FindEntryAnyCase(const QString& folder, const QString& name)
 }
 
 }  // namespace
+
+IoError IoErrorFromErrno(int code)
+{
+    return IoError{code, QString::fromLocal8Bit(std::strerror(code))};
+}
+
+bool IsAtomicWriteLeftover(const QString& fileName)
+{
+    // "." name ".tlv-" XXXXXXXX ".tmp", the name at least one character
+    const qsizetype tail = kLeftoverTag.size() + kLeftoverRandomChars + kLeftoverEnd.size();
+    if (fileName.size() < 2 + tail || !fileName.startsWith(u'.') || !fileName.endsWith(kLeftoverEnd))
+        return false;
+    const qsizetype tag = fileName.size() - tail;
+    if (QStringView(fileName).mid(tag, kLeftoverTag.size()) != kLeftoverTag)
+        return false;
+    for (qsizetype i = tag + kLeftoverTag.size(); i < fileName.size() - kLeftoverEnd.size(); ++i) {
+        const char16_t c = fileName.at(i).unicode();
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')))
+            return false;
+    }
+    return true;
+}
 
 QString ResolveExistingPath(const QString& path)
 {
@@ -155,8 +182,10 @@ bool WriteAll(int fd, const char* data, qsizetype size)
                 continue;
             return false;
         }
-        if (n == 0)
+        if (n == 0) {
+            errno = ENOSPC;
             return false;
+        }
         data += n;
         size -= n;
     }
@@ -176,17 +205,22 @@ QString RandomSuffix()
 {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < kLeftoverRandomChars; ++i)
         suffix += QLatin1Char(kChars[QRandomGenerator::global()->bounded(int(sizeof(kChars) - 1))]);
     return suffix;
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
 {
-    if (path.isEmpty())
+    auto failWith = [&](int code) {
+        if (error)
+            *error = IoErrorFromErrno(code);
         return false;
+    };
+    if (path.isEmpty())
+        return failWith(ENOENT);
     QString target = ResolvePathForWrite(path);
 
     // Write through a symbolic link to the file it names.
@@ -199,33 +233,35 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
     bool hadOld = false;
     if (::stat(targetName.constData(), &old) == 0) {
         if (!S_ISREG(old.st_mode))
-            return false;  // a folder or something else is in the way
+            return failWith(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);  // something else is in the way
         hadOld = true;
     } else if (errno != ENOENT) {
-        return false;
+        return failWith(errno);
     }
 
     const qsizetype slash = target.lastIndexOf(u'/');
     const QString folder = slash < 0 ? QString() : (slash == 0 ? QStringLiteral("/") : target.left(slash));
     const QString name = target.mid(slash + 1);
 
-    // The temporary file: hidden, in the same folder, created exclusively.
+    // The temporary file: hidden, in the same folder, created exclusively,
+    // named so that a leftover is recognised (IsAtomicWriteLeftover).
     QByteArray tempName;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tempName = QFile::encodeName(JoinPath(folder, u'.' + name.left(64) + u'.' + RandomSuffix() + QStringLiteral(".tmp")));
+        tempName = QFile::encodeName(
+            JoinPath(folder, u'.' + name.left(64) + kLeftoverTag + RandomSuffix() + kLeftoverEnd));
         fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
-            return false;
+            return failWith(errno);
     }
     if (fd < 0)
-        return false;
+        return failWith(EEXIST);
 
-    auto fail = [&]() {
+    auto fail = [&](int code) {
         if (fd >= 0)
             ::close(fd);
         ::unlink(tempName.constData());
-        return false;
+        return failWith(code);
     };
 
     if (hadOld) {
@@ -236,22 +272,22 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
         ::fchmod(fd, old.st_mode & 07777);
     }
     if (!WriteAll(fd, bytes.constData(), bytes.size()))
-        return fail();
+        return fail(errno ? errno : EIO);
     if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
-        return fail();
+        return fail(errno);
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0)
-        return fail();
+        return fail(errno);
     if (::rename(tempName.constData(), targetName.constData()) != 0)
-        return fail();
+        return fail(errno);
     SyncFolder(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder));
     return true;
 }
 
 #else
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
 {
     if (path.isEmpty())
         return false;

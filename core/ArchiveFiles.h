@@ -12,6 +12,23 @@
 
 #include <optional>
 
+// Why a file operation failed: the system's error number and its text
+// ("No space left on device"), for the detail of a failure message.
+struct IoError {
+    int code = 0;
+    QString reason;
+};
+
+// An IoError for an errno value.
+IoError IoErrorFromErrno(int code);
+
+// Temporary files of WriteFileAtomically are named
+//   "." + target name + ".tlv-" + 8 letters or digits + ".tmp"
+// beside their target. A write that is killed in the middle may leave one.
+// No page, list or memo name has this form (see IsSafePageEntry); folder
+// scans skip such files and a later check may remove them.
+bool IsAtomicWriteLeftover(const QString& fileName);
+
 // Writes `bytes` as the whole content of the file at `path`: the bytes go to a
 // new temporary file beside the target (same folder), which is flushed and
 // synced to disk and then renamed over the target. On any failure the old
@@ -20,8 +37,9 @@
 // the target's only in letter case already exists, that file is replaced
 // (under its existing name); folders of the path are resolved the same way.
 // An existing file keeps its permission bits; a new file gets 0666 less the
-// umask. A directory in the way of the target makes the write fail.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
+// umask. A directory in the way of the target makes the write fail. When it
+// fails and `error` is given, `error` says why.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error = nullptr);
 
 // If `path` exists (one stat), returns it. Otherwise looks for each missing
 // component case-insensitively in its parent folder, from the deepest existing

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -30,8 +31,10 @@ bool RenameNoReplace(const QString& from, const QString& to)
     if (errno != EINVAL && errno != ENOSYS)
         return false;
 #endif
-    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
+        errno = EEXIST;
         return false;
+    }
     return ::rename(a.constData(), b.constData()) == 0;
 }
 
@@ -47,6 +50,15 @@ bool HasFileWithSuffix(const QString& folder, const QStringList& suffixes)
             if (n.endsWith(suffix, Qt::CaseInsensitive))
                 return true;
     return false;
+}
+
+void RemoveAtomicWriteLeftovers(const QString& folder)
+{
+    QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString& n : names)
+        if (IsAtomicWriteLeftover(n))
+            dir.remove(n);
 }
 
 }  // namespace
@@ -67,27 +79,39 @@ bool IsSafeCategoryName(const QString& name)
     return true;
 }
 
-bool CreateCategoryFolder(const QString& archiveRoot, const QString& name)
+bool CreateCategoryFolder(const QString& archiveRoot, const QString& name, IoError* error)
 {
+    auto failWith = [&](int code) {
+        if (error)
+            *error = IoErrorFromErrno(code);
+        return false;
+    };
     if (!IsSafeCategoryName(name))
-        return false;
+        return failWith(EINVAL);
     QDir root(archiveRoot);
-    if (!root.exists() || !root.mkdir(name))
-        return false;
+    if (!root.exists())
+        return failWith(ENOENT);
+    if (::mkdir(QFile::encodeName(root.filePath(name)).constData(), 0777) != 0)
+        return failWith(errno);
     QDir category(root.filePath(name));
     for (const char* sub : kSubFolders)
         category.mkdir(QLatin1String(sub));
     return true;
 }
 
-bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName)
+bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName, IoError* error)
 {
-    if (!IsSafeCategoryName(newName) || folder.isEmpty())
+    auto failWith = [&](int code) {
+        if (error)
+            *error = IoErrorFromErrno(code);
         return false;
+    };
+    if (!IsSafeCategoryName(newName) || folder.isEmpty())
+        return failWith(EINVAL);
     const QString target = QDir(archiveRoot).filePath(newName);
     if (QFileInfo(folder).absoluteFilePath() == QFileInfo(target).absoluteFilePath())
-        return QFileInfo(folder).isDir();
-    return RenameNoReplace(folder, target);
+        return QFileInfo(folder).isDir() || failWith(ENOENT);
+    return RenameNoReplace(folder, target) || failWith(errno);
 }
 
 DeleteCategoryResult DeleteCategoryFolder(const QString& folder)
@@ -100,6 +124,9 @@ DeleteCategoryResult DeleteCategoryFolder(const QString& folder)
         return DeleteCategoryResult::PagesRemain;
 
     QFile::remove(ResolveExistingPath(folder + QStringLiteral("/FileList.txt")));
+    // What interrupted writes left behind goes with the category.
+    for (const QString& f : {folder, image, thumb, text})
+        RemoveAtomicWriteLeftovers(f);
 
     QDir parent;
     for (const QString& sub : {image, thumb, text}) {

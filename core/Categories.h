@@ -2,6 +2,8 @@
 // Categories: the sub-folders of the archive root, each with its Image,
 // Thumb and Text folders.
 
+#include "core/ArchiveFiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,13 +18,15 @@ bool IsSafeCategoryName(const QString& name);
 // Creates archiveRoot/name with Image, Thumb and Text inside. False when the
 // name is unsafe or the folder cannot be made (it exists already, the file
 // system refuses the name, no write access). The sub-folders' own results
-// do not count, as long as the category folder itself was made.
-bool CreateCategoryFolder(const QString& archiveRoot, const QString& name);
+// do not count, as long as the category folder itself was made. `error`, when
+// given, says why it failed.
+bool CreateCategoryFolder(const QString& archiveRoot, const QString& name, IoError* error = nullptr);
 
 // Renames the category folder to archiveRoot/newName. Never replaces an
 // existing folder. False when the new name is unsafe, taken, or the rename
 // fails. Renaming a folder to its own name succeeds without doing anything.
-bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName);
+bool RenameCategoryFolder(const QString& folder, const QString& archiveRoot, const QString& newName,
+                          IoError* error = nullptr);
 
 enum class DeleteCategoryResult {
     Deleted,
@@ -32,7 +36,8 @@ enum class DeleteCategoryResult {
 
 // Deletes an empty category: refuses when any "*.jpg", "*.tif" or "*.bmp"
 // remains in Image, "*.jpg" in Thumb or "*.txt" in Text (any letter case,
-// hidden files included); otherwise deletes FileList.txt and removes Image,
+// hidden files included); otherwise deletes FileList.txt and the leftovers of
+// interrupted writes (IsAtomicWriteLeftover) and removes Image,
 // Thumb, Text and the folder itself, stopping at the first that fails. A
 // sub-folder that does not exist counts as removed.
 DeleteCategoryResult DeleteCategoryFolder(const QString& folder);

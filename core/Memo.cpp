@@ -43,14 +43,14 @@ QByteArray EncodeMemo(const QString& shownText)
     return EncodeCp932(JoinTextLines(SplitTextLines(shownText)));
 }
 
-bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded)
+bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded, IoError* error)
 {
     if (loaded && shownText == loaded->text)
-        return WriteFileAtomically(path, loaded->raw);
-    return WriteFileAtomically(path, EncodeMemo(shownText));
+        return WriteFileAtomically(path, loaded->raw, error);
+    return WriteFileAtomically(path, EncodeMemo(shownText), error);
 }
 
-bool CreateEmptyMemo(const QString& path)
+bool CreateEmptyMemo(const QString& path, IoError* error)
 {
-    return WriteFileAtomically(path, QByteArrayLiteral("\r\n"));
+    return WriteFileAtomically(path, QByteArrayLiteral("\r\n"), error);
 }

@@ -2,6 +2,8 @@
 // Memo files: one per page, CP932 text with CR LF line ends. What a
 // memo control shows uses "\n" as its only line break.
 
+#include "core/ArchiveFiles.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -32,7 +34,8 @@ QByteArray EncodeMemo(const QString& shownText);
 // Writes the memo atomically. When `loaded` is given and `shownText` equals
 // loaded->text, the loaded bytes are written back unchanged (an unedited memo
 // round-trips byte for byte); else EncodeMemo(shownText).
-bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded);
+// `error`, when given, says why a write failed.
+bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded, IoError* error = nullptr);
 
 // The memo of a new page: one empty line, the two bytes CR LF.
-bool CreateEmptyMemo(const QString& path);
+bool CreateEmptyMemo(const QString& path, IoError* error = nullptr);

@@ -50,6 +50,8 @@ void CollectUsedNumbers(QSet<QString>& used, const QString& categoryFolder, cons
     const QStringList names =
         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : names) {
+        if (IsAtomicWriteLeftover(name))
+            continue;
         const qsizetype dot = name.lastIndexOf(u'.');
         if (dot < 0)
             continue;
@@ -80,7 +82,7 @@ QStringList ParsePageListBytes(const QByteArray& bytes)
 
 bool IsSafePageEntry(const QString& entry)
 {
-    if (entry.isEmpty() || entry == u"." || entry == u"..")
+    if (entry.isEmpty() || entry == u"." || entry == u".." || IsAtomicWriteLeftover(entry))
         return false;
     for (const QChar c : entry) {
         if (c == u'/' || c == u'\\' || c.category() == QChar::Other_Control)
@@ -95,9 +97,9 @@ void LoadPageList(PageList& list, const QString& categoryFolder)
     list.lines = ParsePageListBytes(bytes ? *bytes : QByteArray());
 }
 
-bool SavePageList(const PageList& list, const QString& categoryFolder)
+bool SavePageList(const PageList& list, const QString& categoryFolder, IoError* error)
 {
-    return WriteFileAtomically(FileListPath(categoryFolder), EncodeCp932(JoinTextLines(list.lines)));
+    return WriteFileAtomically(FileListPath(categoryFolder), EncodeCp932(JoinTextLines(list.lines)), error);
 }
 
 QString IssuePageNumber(PageList& list, const QString& categoryFolder)

@@ -6,6 +6,8 @@
 // Category folders are paths with "/" separators; the sub-folders "Image",
 // "Thumb", "Text" and the file "FileList.txt" are found in any letter case.
 
+#include "core/ArchiveFiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,7 +34,8 @@ QStringList ParsePageListBytes(const QByteArray& bytes);
 
 // True when a page entry can name files of the category: it is a plain file
 // name. An entry that is empty, "." or "..", or holds "/", "\", NUL or any
-// other control character is kept in the list (nothing disappears) but names
+// other control character, or has the form of a leftover temporary file
+// (IsAtomicWriteLeftover), is kept in the list (nothing disappears) but names
 // no file: ImagePath, ThumbPath and MemoPath give an empty path for it, and
 // nothing reads or writes through it. A page list is written by other
 // workstations of a shared archive, so its entries are not trusted.
@@ -45,8 +48,9 @@ void LoadPageList(PageList& list, const QString& categoryFolder);
 
 // Writes every line followed by CR LF, CP932, to categoryFolder/FileList.txt
 // (an existing file of any letter case is replaced), atomically. Returns
-// whether it was written; callers may ignore the result.
-bool SavePageList(const PageList& list, const QString& categoryFolder);
+// whether it was written (and, in `error`, why not); callers may ignore the
+// result.
+bool SavePageList(const PageList& list, const QString& categoryFolder, IoError* error = nullptr);
 
 // The next page number: the header read as a decimal integer n (empty → 0),
 // then n + 1 (at least 1), formatted with 8 digits, skipped forward past every

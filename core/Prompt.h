@@ -33,17 +33,22 @@ class Prompt {
 public:
     virtual ~Prompt() = default;
 
+    // Every box takes an optional `detail`: the system's reason for a failure
+    // ("No space left on device"), shown as the box's detailed text beside
+    // the message, never in its place. Empty: no detail.
+
     // The framework's message dialog: an icon, the text and one OK button.
-    virtual void MessageDlg(const QString& text, DlgIcon icon) = 0;
+    virtual void MessageDlg(const QString& text, DlgIcon icon, const QString& detail = QString()) = 0;
 
     // The system message box: its own caption ("Error", "Tolvane" or empty)
     // and OK, OK/Cancel or Yes/No. Closing the box without a button counts
     // as Cancel (OK/Cancel), No (Yes/No) or Ok (OK alone).
-    virtual BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) = 0;
+    virtual BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons,
+                                 const QString& detail = QString()) = 0;
 
     // The framework's standard error box for an exception that escaped an
     // event handler; the program goes on afterwards.
-    virtual void ShowException(const QString& message) = 0;
+    virtual void ShowException(const QString& message, const QString& detail = QString()) = 0;
 
     // Shows one of the program's own modal windows and returns its result
     // (QDialog::Accepted or QDialog::Rejected, or what the window sets).

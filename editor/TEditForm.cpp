@@ -12,6 +12,7 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "ui/widgets/Handlers.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -110,16 +111,16 @@ TEditForm::TEditForm(Prompt& prompt, Settings& settings, QSettings& store, QWidg
         {ui_->SpeedButton21, &TEditForm::SpeedButton21Click}, {ui_->SpeedButton22, &TEditForm::SpeedButton22Click},
     };
     for (const auto& [button, handler] : buttons)
-        connect(button, &QToolButton::clicked, this, handler);
-    connect(ui_->SpeedButton23, &QPushButton::clicked, this, &TEditForm::SpeedButton23Click);
+        ConnectHandler(&prompt_, button, &QToolButton::clicked, this, handler);
+    ConnectHandler(&prompt_, ui_->SpeedButton23, &QPushButton::clicked, this, &TEditForm::SpeedButton23Click);
     for (QSlider* bar : {ui_->tbR, ui_->tbG, ui_->tbB})
-        connect(bar, &QSlider::valueChanged, this, &TEditForm::tbRChange);
+        ConnectHandler(&prompt_, bar, &QSlider::valueChanged, this, &TEditForm::tbRChange);
 
-    connect(ui_->Image, &TImage::MouseDown, this,
+    ConnectHandler(&prompt_, ui_->Image, &TImage::MouseDown, this,
             [this](Qt::MouseButton, QPoint, QPoint local) { ImageMouseDown(local.x(), local.y()); });
-    connect(ui_->Image, &TImage::MouseMoved, this,
+    ConnectHandler(&prompt_, ui_->Image, &TImage::MouseMoved, this,
             [this](Qt::MouseButtons, QPoint local) { ImageMouseMove(local.x(), local.y()); });
-    connect(ui_->Image, &TImage::MouseUp, this,
+    ConnectHandler(&prompt_, ui_->Image, &TImage::MouseUp, this,
             [this](Qt::MouseButton, QPoint local) { ImageMouseUp(local.x(), local.y()); });
 
     // Key preview, and the pointer on the toolbar's title strip.
@@ -144,7 +145,7 @@ void TEditForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        RunHandler(&prompt_, [this] { FormShow(); });
 }
 
 void TEditForm::resizeEvent(QResizeEvent* event)
@@ -433,7 +434,9 @@ void TEditForm::FormClose()
 
 void TEditForm::keyPressEvent(QKeyEvent* event)
 {
-    if (FormKeyDown(event->key()))
+    bool handled = false;
+    RunHandler(&prompt_, [&] { handled = FormKeyDown(event->key()); });
+    if (handled)
         return;
     // Escape and Enter never close the window by the dialog's own rules.
     switch (event->key()) {
@@ -447,7 +450,9 @@ void TEditForm::keyPressEvent(QKeyEvent* event)
 bool TEditForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
-        if (FormKeyDown(static_cast<QKeyEvent*>(event)->key()))
+        bool handled = false;
+        RunHandler(&prompt_, [&] { handled = FormKeyDown(static_cast<QKeyEvent*>(event)->key()); });
+        if (handled)
             return true;
     } else if (watched == ui_->ToolBarHandle) {
         switch (event->type()) {
@@ -646,7 +651,7 @@ void TEditForm::tbRChange()
         return;
     if (!ColorPreviewActive) {
         auto* window = new TfColorPreview(settings_, this);
-        connect(window, &TfColorPreview::Closed, this, &TEditForm::CancelColorPreview);
+        ConnectHandler(&prompt_, window, &TfColorPreview::Closed, this, &TEditForm::CancelColorPreview);
         PreviewImage = ImgKitCopy(EditImage);
         const QSize size = PreviewSize(ImageWidth, ImageHeight);
         // The preview must be the reduced copy: without it, no preview.

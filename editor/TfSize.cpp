@@ -4,6 +4,7 @@
 
 #include "core/Decimal.h"
 #include "editor/EditorGeometry.h"
+#include "ui/widgets/Handlers.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -22,10 +23,10 @@ TfSize::TfSize(QWidget* owner) : QDialog(owner), ui_(std::make_unique<Ui::TfSize
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    connect(ui_->Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit1); });
-    connect(ui_->Edit2, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit2); });
-    connect(ui_->Button1, &QPushButton::clicked, this, &TfSize::Button1Click);
-    connect(ui_->Button2, &QPushButton::clicked, this, &TfSize::Button2Click);
+    ConnectHandler(nullptr, ui_->Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit1); });
+    ConnectHandler(nullptr, ui_->Edit2, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit2); });
+    ConnectHandler(nullptr, ui_->Button1, &QPushButton::clicked, this, &TfSize::Button1Click);
+    ConnectHandler(nullptr, ui_->Button2, &QPushButton::clicked, this, &TfSize::Button2Click);
 
     // Every key reaches the dialog first.
     for (QWidget* w : findChildren<QWidget*>())
@@ -44,7 +45,7 @@ void TfSize::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        RunHandler(nullptr, [this] { FormShow(); });
 }
 
 void TfSize::FormShow()
@@ -113,7 +114,9 @@ bool TfSize::eventFilter(QObject* watched, QEvent* event)
 
 void TfSize::keyPressEvent(QKeyEvent* event)
 {
-    if (FormKeyDown(event->key()))
+    bool handled = false;
+    RunHandler(nullptr, [&] { handled = FormKeyDown(event->key()); });
+    if (handled)
         return;
     QDialog::keyPressEvent(event);
 }

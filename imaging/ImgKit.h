@@ -53,6 +53,7 @@
 // Threads: every call except ImgKitSetToClipBrd is reentrant (no shared
 // state); ImgKitSetToClipBrd belongs to the GUI thread.
 
+#include "core/ArchiveFiles.h"
 #include "imaging/ImageHandle.h"
 
 #include <QByteArray>
@@ -99,14 +100,16 @@ ImageHandle ImgKitMemoryLoad(const QByteArray& bytes);
 
 // JPEG, 4:2:0, quality 1..100 (clamped). 8-bit grey → greyscale JPEG; 1-, 4-
 // and other 8-bit images are converted to 24 bits first.
-bool ImgKitJpegFileSave(const QString& path, const ImageHandle& image, int quality);
+// Each saver gives, in `error` when given, why a write failed (an image that
+// cannot be encoded gives EINVAL).
+bool ImgKitJpegFileSave(const QString& path, const ImageHandle& image, int quality, IoError* error = nullptr);
 // BMP: a 14-byte file header followed by the block, at the block's depth.
-bool ImgKitBmpFileSave(const QString& path, const ImageHandle& image);
+bool ImgKitBmpFileSave(const QString& path, const ImageHandle& image, IoError* error = nullptr);
 // TIFF, one page: 24-bit → RGB, LZW with horizontal prediction; 8-bit grey →
 // min-is-black, LZW; 1-bit black and white → CCITT G4 (min-is-black or
 // min-is-white after the colour table's order); other 1-, 4- and 8-bit
 // images → palette TIFF, LZW.
-bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image);
+bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image, IoError* error = nullptr);
 
 // The codecs behind the loaders and savers, on bytes in memory. The decoders
 // take the whole file content; the encoders fill `out` with a whole file and

@@ -6,6 +6,7 @@
 #include "imaging/ImgKitQt.h"
 
 #include <QFile>
+#include <cerrno>
 #include <QFileInfo>
 
 namespace {
@@ -60,20 +61,37 @@ ImageHandle ImgKitFileLoad(const QString& path)
 // --- Saving ----------------------------------------------------------------
 // Each saver makes the whole file in memory and writes it in one atomic step.
 
-bool ImgKitJpegFileSave(const QString& path, const ImageHandle& image, int quality)
+namespace {
+
+bool NotEncoded(IoError* error)
 {
-    QByteArray bytes;
-    return ImgKitJpegEncode(image, quality, bytes) && WriteFileAtomically(path, bytes);
+    if (error)
+        *error = IoErrorFromErrno(EINVAL);
+    return false;
 }
 
-bool ImgKitBmpFileSave(const QString& path, const ImageHandle& image)
+}  // namespace
+
+bool ImgKitJpegFileSave(const QString& path, const ImageHandle& image, int quality, IoError* error)
 {
     QByteArray bytes;
-    return ImgKitBmpEncode(image, bytes) && WriteFileAtomically(path, bytes);
+    if (!ImgKitJpegEncode(image, quality, bytes))
+        return NotEncoded(error);
+    return WriteFileAtomically(path, bytes, error);
 }
 
-bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image)
+bool ImgKitBmpFileSave(const QString& path, const ImageHandle& image, IoError* error)
 {
     QByteArray bytes;
-    return ImgKitTiffEncode(image, bytes) && WriteFileAtomically(path, bytes);
+    if (!ImgKitBmpEncode(image, bytes))
+        return NotEncoded(error);
+    return WriteFileAtomically(path, bytes, error);
+}
+
+bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image, IoError* error)
+{
+    QByteArray bytes;
+    if (!ImgKitTiffEncode(image, bytes))
+        return NotEncoded(error);
+    return WriteFileAtomically(path, bytes, error);
 }

@@ -10,7 +10,9 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "core/Failure.h"
 #include "ui/widgets/Controls.h"
+#include "ui/widgets/Handlers.h"
 #include "ui/widgets/TApplication.h"
 #include "ui/TOptionForm.h"
 #include "ui/TVersionForm.h"
@@ -25,7 +27,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QWheelEvent>
-#include <stdexcept>
 
 namespace {
 
@@ -92,11 +93,11 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workin
         s.memo->setFont(FormFont("ＭＳ ゴシック", 12));
         s.image->SetCenter(true);
         s.panel->SetColor(kButtonFace);
-        connect(s.image, &TImage::Clicked, this, &TForm1::Image0Click);
-        connect(s.image, &TImage::DoubleClicked, this, &TForm1::Image0DblClick);
-        connect(s.image, &TImage::MouseDown, this,
+        ConnectHandler(&prompt_, s.image, &TImage::Clicked, this, &TForm1::Image0Click);
+        ConnectHandler(&prompt_, s.image, &TImage::DoubleClicked, this, &TForm1::Image0DblClick);
+        ConnectHandler(&prompt_, s.image, &TImage::MouseDown, this,
                 [this](Qt::MouseButton b, QPoint global, QPoint) { Image0MouseDown(b, global); });
-        connect(s.check, &QCheckBox::clicked, this, &TForm1::CheckBox0Click);
+        ConnectHandler(&prompt_, s.check, &QCheckBox::clicked, this, &TForm1::CheckBox0Click);
     }
     ArchiveShared = false;
     LockHeld = false;
@@ -116,43 +117,43 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workin
     ui_->N2->setMenu(order);
     popupMenu_->addAction(ui_->N2);
 
-    connect(ui_->MenuSelect1, &QToolButton::clicked, this, &TForm1::MenuSelect1Click);
-    connect(ui_->MenuSelect2, &QToolButton::clicked, this, &TForm1::MenuSelect2Click);
-    connect(ui_->MenuSelect3, &QToolButton::clicked, this, &TForm1::MenuSelect3Click);
-    connect(ui_->MenuSelect4, &QToolButton::clicked, this, &TForm1::MenuSelect4Click);
-    connect(ui_->SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
-    connect(ui_->ListBox, &QListWidget::itemSelectionChanged, this, [this] {
+    ConnectHandler(&prompt_, ui_->MenuSelect1, &QToolButton::clicked, this, &TForm1::MenuSelect1Click);
+    ConnectHandler(&prompt_, ui_->MenuSelect2, &QToolButton::clicked, this, &TForm1::MenuSelect2Click);
+    ConnectHandler(&prompt_, ui_->MenuSelect3, &QToolButton::clicked, this, &TForm1::MenuSelect3Click);
+    ConnectHandler(&prompt_, ui_->MenuSelect4, &QToolButton::clicked, this, &TForm1::MenuSelect4Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
+    ConnectHandler(&prompt_, ui_->ListBox, &QListWidget::itemSelectionChanged, this, [this] {
         if (!suppressListClick_)
             ListBoxClick();
     });
-    connect(ui_->SpeedButton11, &QToolButton::clicked, this, &TForm1::SpeedButton11Click);
-    connect(ui_->SpeedButton12, &QToolButton::clicked, this, &TForm1::SpeedButton12Click);
-    connect(ui_->SpeedButton13, &QToolButton::clicked, this, &TForm1::SpeedButton13Click);
-    connect(ui_->Menu01, &QToolButton::clicked, this, &TForm1::Menu01Click);
-    connect(ui_->Menu02, &QToolButton::clicked, this, &TForm1::Menu02Click);
-    connect(ui_->Menu03, &QToolButton::clicked, this, &TForm1::Menu03Click);
-    connect(ui_->Menu04, &QToolButton::clicked, this, &TForm1::Menu04Click);
-    connect(ui_->Menu05, &QToolButton::clicked, this, &TForm1::Menu05Click);
-    connect(ui_->Menu06, &QToolButton::clicked, this, &TForm1::Menu06Click);
-    connect(ui_->Menu07, &QToolButton::clicked, this, &TForm1::Menu07Click);
-    connect(ui_->Menu08, &QToolButton::clicked, this, &TForm1::Menu08Click);
-    connect(ui_->Menu09, &QToolButton::clicked, this, &TForm1::Menu09Click);
-    connect(ui_->ManAutoSW, &TStaticText::Clicked, this, &TForm1::Menu10Click);
-    connect(ui_->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-    connect(ui_->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
-    connect(ui_->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
-    connect(ui_->SpeedButton18, &QToolButton::clicked, this, &TForm1::SpeedButton18Click);
-    connect(ui_->SpeedButton19, &QToolButton::clicked, this, &TForm1::SpeedButton19Click);
-    connect(ui_->SpeedButton20, &QToolButton::clicked, this, &TForm1::SpeedButton20Click);
-    connect(ui_->SpeedButton21, &QToolButton::clicked, this, &TForm1::SpeedButton21Click);
-    connect(ui_->N1, &QAction::triggered, this, &TForm1::Menu01Click);
-    connect(ui_->Print1, &QAction::triggered, this, &TForm1::Menu02Click);
-    connect(ui_->Delete1, &QAction::triggered, this, &TForm1::Menu03Click);
-    connect(ui_->N5, &QAction::triggered, this, &TForm1::Menu09Click);
-    connect(ui_->N6, &QAction::triggered, this, &TForm1::SpeedButton1Click);
-    connect(ui_->N7, &QAction::triggered, this, &TForm1::SpeedButton3Click);
-    connect(ui_->N3, &QAction::triggered, this, &TForm1::Menu04Click);
-    connect(ui_->N4, &QAction::triggered, this, &TForm1::Menu05Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton11, &QToolButton::clicked, this, &TForm1::SpeedButton11Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton12, &QToolButton::clicked, this, &TForm1::SpeedButton12Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton13, &QToolButton::clicked, this, &TForm1::SpeedButton13Click);
+    ConnectHandler(&prompt_, ui_->Menu01, &QToolButton::clicked, this, &TForm1::Menu01Click);
+    ConnectHandler(&prompt_, ui_->Menu02, &QToolButton::clicked, this, &TForm1::Menu02Click);
+    ConnectHandler(&prompt_, ui_->Menu03, &QToolButton::clicked, this, &TForm1::Menu03Click);
+    ConnectHandler(&prompt_, ui_->Menu04, &QToolButton::clicked, this, &TForm1::Menu04Click);
+    ConnectHandler(&prompt_, ui_->Menu05, &QToolButton::clicked, this, &TForm1::Menu05Click);
+    ConnectHandler(&prompt_, ui_->Menu06, &QToolButton::clicked, this, &TForm1::Menu06Click);
+    ConnectHandler(&prompt_, ui_->Menu07, &QToolButton::clicked, this, &TForm1::Menu07Click);
+    ConnectHandler(&prompt_, ui_->Menu08, &QToolButton::clicked, this, &TForm1::Menu08Click);
+    ConnectHandler(&prompt_, ui_->Menu09, &QToolButton::clicked, this, &TForm1::Menu09Click);
+    ConnectHandler(&prompt_, ui_->ManAutoSW, &TStaticText::Clicked, this, &TForm1::Menu10Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton18, &QToolButton::clicked, this, &TForm1::SpeedButton18Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton19, &QToolButton::clicked, this, &TForm1::SpeedButton19Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton20, &QToolButton::clicked, this, &TForm1::SpeedButton20Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton21, &QToolButton::clicked, this, &TForm1::SpeedButton21Click);
+    ConnectHandler(&prompt_, ui_->N1, &QAction::triggered, this, &TForm1::Menu01Click);
+    ConnectHandler(&prompt_, ui_->Print1, &QAction::triggered, this, &TForm1::Menu02Click);
+    ConnectHandler(&prompt_, ui_->Delete1, &QAction::triggered, this, &TForm1::Menu03Click);
+    ConnectHandler(&prompt_, ui_->N5, &QAction::triggered, this, &TForm1::Menu09Click);
+    ConnectHandler(&prompt_, ui_->N6, &QAction::triggered, this, &TForm1::SpeedButton1Click);
+    ConnectHandler(&prompt_, ui_->N7, &QAction::triggered, this, &TForm1::SpeedButton3Click);
+    ConnectHandler(&prompt_, ui_->N3, &QAction::triggered, this, &TForm1::Menu04Click);
+    ConnectHandler(&prompt_, ui_->N4, &QAction::triggered, this, &TForm1::Menu05Click);
 
     ApplyHints(this);
     FormCreate();
@@ -181,7 +182,7 @@ void TForm1::showEvent(QShowEvent* event)
         const QRect desk = screen->availableGeometry();
         move(desk.center() - rect().center());
     }
-    FormShow();
+    RunHandler(&prompt_, [this] { FormShow(); });
 }
 
 void TForm1::FormShow()
@@ -205,12 +206,11 @@ void TForm1::SelectCategoryRow(int row)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    try {
-        FormClose();
-    } catch (...) {
-        // A memo that cannot be saved keeps the window open.
+    // A memo that cannot be saved keeps the window open (the error box has
+    // said why).
+    if (!RunHandler(&prompt_, [this] { FormClose(); })) {
         event->ignore();
-        throw;
+        return;
     }
     QWidget::closeEvent(event);
 }
@@ -233,10 +233,12 @@ void TForm1::FormDestroy()
 void TForm1::wheelEvent(QWheelEvent* event)
 {
     const int dy = event->angleDelta().y();
-    if (dy < 0)
-        FormMouseWheelDown();
-    else if (dy > 0)
-        FormMouseWheelUp();
+    RunHandler(&prompt_, [this, dy] {
+        if (dy < 0)
+            FormMouseWheelDown();
+        else if (dy > 0)
+            FormMouseWheelUp();
+    });
     event->accept();
 }
 
@@ -284,8 +286,9 @@ void TForm1::SetCommandStates(bool readOnly)
         w->setEnabled(on);
     for (QAction* a : {ui_->N2, ui_->N5, ui_->N6, ui_->N7, ui_->Delete1})
         a->setEnabled(on);
-    for (const Slot& s : slots_)
-        s.memo->setReadOnly(readOnly);
+    commandsReadOnly_ = readOnly;
+    for (int s = 0; s < kGridSlots; ++s)
+        slots_[s].memo->setReadOnly(readOnly || !slotNamesFiles_[s]);
 }
 
 // ---- category selection and the grid ----
@@ -332,15 +335,23 @@ void TForm1::DrawGrid()
             continue;
         }
         slot.panel->show();
-        ImageHandle thumb = ImgKitFileLoad(ResolveExistingPath(ThumbPath(CurrentFolder, Pages, d)));
-        if (!thumb)
-            thumb = CreateDib(20, 20, 3);
+        // An entry that is no plain file name is listed, but nothing is read
+        // through it: no picture, and its memo stays empty and read-only.
+        const bool namesFiles = IsSafePageEntry(PageEntry(Pages, d));
+        slotNamesFiles_[s] = namesFiles;
+        ImageHandle thumb;
+        if (namesFiles) {
+            thumb = ImgKitFileLoad(ResolveExistingPath(ThumbPath(CurrentFolder, Pages, d)));
+            if (!thumb)
+                thumb = CreateDib(20, 20, 3);
+        }
         if (thumb)
             TMDIB(thumb).DrawToImage(*slot.image);
         else
             slot.image->ClearPicture();
-        loadedMemos_[s] = ReadMemo(MemoPath(CurrentFolder, Pages, d));
+        loadedMemos_[s] = namesFiles ? ReadMemo(MemoPath(CurrentFolder, Pages, d)) : std::nullopt;
         slot.memo->setPlainText(loadedMemos_[s] ? loadedMemos_[s]->text : QString());
+        slot.memo->setReadOnly(!namesFiles || commandsReadOnly_);
         slot.panel->SetColor(d == Grid.K ? kButtonShadow : kButtonFace);
     }
 }
@@ -362,10 +373,14 @@ void TForm1::SaveVisibleMemos()
         // An unedited memo is already on disk as it was read.
         if (loaded ? loaded->text == text : text.isEmpty())
             continue;
-        const QString path = ResolvePathForWrite(MemoPath(CurrentFolder, Pages, Grid.T + s));
-        if (!WriteMemo(path, text, loaded ? &*loaded : nullptr))
-            throw std::runtime_error(
-                QStringLiteral("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(path)).toStdString());
+        const QString memoPath = MemoPath(CurrentFolder, Pages, Grid.T + s);
+        if (memoPath.isEmpty())
+            continue;  // an entry that names no file: its memo is read-only
+        const QString path = ResolvePathForWrite(memoPath);
+        IoError error;
+        if (!WriteMemo(path, text, loaded ? &*loaded : nullptr, &error))
+            throw ReportedFailure(QStringLiteral("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(path)),
+                                  error.reason);
         loadedMemos_[s] = MemoText{EncodeMemo(text), NormalizeLineBreaks(text)};
     }
 }
@@ -454,9 +469,10 @@ void TForm1::SpeedButton11Click()
     if (prompt_.ExecModal(dialog) != QDialog::Accepted)
         return;
     const QString name = dialog.Name();
-    if (!CreateCategoryFolder(ArchiveRoot, name))
+    IoError error;
+    if (!CreateCategoryFolder(ArchiveRoot, name, &error))
         prompt_.MessageBox(QStringLiteral("指定された分類名のフォルダを作成できません"), QStringLiteral("Error"),
-                           BoxButtons::Ok);
+                           BoxButtons::Ok, error.reason);
     ListCategories();
     for (int i = 0; i < ui_->ListBox->count(); ++i) {
         if (ui_->ListBox->item(i)->text() == name) {
@@ -475,10 +491,12 @@ void TForm1::SpeedButton12Click()
     if (prompt_.ExecModal(dialog) != QDialog::Accepted)
         return;
     const QString name = dialog.Name();
-    if (RenameCategoryFolder(CurrentFolder, ArchiveRoot, name))
+    IoError error;
+    if (RenameCategoryFolder(CurrentFolder, ArchiveRoot, name, &error))
         CurrentFolder = QDir(ArchiveRoot).filePath(name);
     else
-        prompt_.MessageBox(QStringLiteral("フォルダの名前が変更できません"), QStringLiteral("Error"), BoxButtons::Ok);
+        prompt_.MessageBox(QStringLiteral("フォルダの名前が変更できません"), QStringLiteral("Error"), BoxButtons::Ok,
+                           error.reason);
     ListCategories();
     for (int i = 0; i < ui_->ListBox->count(); ++i)
         if (ui_->ListBox->item(i)->text() == name)
@@ -636,19 +654,20 @@ void TForm1::ReEditPage()
     const int quality = JpegQualityFor(AppSettings().JpegMode);
     const QString suffix = QFileInfo(imagePath).suffix().toLower();
     bool saved = false;
+    IoError error;
     if (suffix == QLatin1String("bmp"))
-        saved = ImgKitBmpFileSave(imagePath, edited.page);
+        saved = ImgKitBmpFileSave(imagePath, edited.page, &error);
     else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
-        saved = ImgKitTiffFileSave(imagePath, edited.page);
+        saved = ImgKitTiffFileSave(imagePath, edited.page, &error);
     else
-        saved = ImgKitJpegFileSave(imagePath, edited.page, quality);
+        saved = ImgKitJpegFileSave(imagePath, edited.page, quality, &error);
     if (!saved) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error, error.reason);
         return;
     }
     const QString thumbPath = ResolvePathForWrite(ThumbPath(CurrentFolder, Pages, Grid.K));
-    if (!ImgKitJpegFileSave(thumbPath, edited.thumbnail, quality)) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
+    if (!ImgKitJpegFileSave(thumbPath, edited.thumbnail, quality, &error)) {
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error, error.reason);
         return;
     }
     Grid.K = Grid.P - 1;

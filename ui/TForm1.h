@@ -75,8 +75,9 @@ public:
     void DrawGrid();
     void UpdateStatus();
     // Writes the memos of the pages on screen, when writing is allowed.
-    // Throws when a memo cannot be written (the standard error box shows it
-    // and the command that asked stops there).
+    // Throws ReportedFailure when a memo cannot be written: the handler
+    // boundary shows it in the standard error box and the command that asked
+    // stops there.
     void SaveVisibleMemos();
     bool WritingAllowed() const;
 
@@ -148,4 +149,8 @@ private:
     // What each slot's memo held when it was loaded: unedited memos are not
     // written again, and edited ones replace the file.
     std::array<std::optional<MemoText>, 4> loadedMemos_;
+    // Whether each slot's page entry names files (IsSafePageEntry), and the
+    // state SetCommandStates last set: a memo is editable only when both allow.
+    std::array<bool, 4> slotNamesFiles_{true, true, true, true};
+    bool commandsReadOnly_ = false;
 };

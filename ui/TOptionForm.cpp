@@ -4,6 +4,7 @@
 
 #include "core/Decimal.h"
 #include "core/Settings.h"
+#include "ui/widgets/Handlers.h"
 
 #include <QFont>
 #include <QGuiApplication>
@@ -47,14 +48,14 @@ TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShare
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    connect(ui_->Button1, &QPushButton::clicked, this, &TOptionForm::Button1Click);
-    connect(ui_->Button2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(ui_->SpeedButton1, &QToolButton::clicked, this, &TOptionForm::SpeedButton1Click);
-    connect(ui_->SpeedButton2, &QToolButton::clicked, this, &TOptionForm::SpeedButton2Click);
-    connect(ui_->SpeedButton3, &QToolButton::clicked, this, &TOptionForm::SpeedButton3Click);
-    connect(ui_->SpeedButton4, &QToolButton::clicked, this, &TOptionForm::SpeedButton4Click);
-    connect(ui_->SpeedButton5, &QToolButton::clicked, this, &TOptionForm::SpeedButton5Click);
-    connect(ui_->SpeedButton6, &QToolButton::clicked, this, &TOptionForm::SpeedButton6Click);
+    ConnectHandler(nullptr, ui_->Button1, &QPushButton::clicked, this, &TOptionForm::Button1Click);
+    ConnectHandler(nullptr, ui_->Button2, &QPushButton::clicked, this, &QDialog::reject);
+    ConnectHandler(nullptr, ui_->SpeedButton1, &QToolButton::clicked, this, &TOptionForm::SpeedButton1Click);
+    ConnectHandler(nullptr, ui_->SpeedButton2, &QToolButton::clicked, this, &TOptionForm::SpeedButton2Click);
+    ConnectHandler(nullptr, ui_->SpeedButton3, &QToolButton::clicked, this, &TOptionForm::SpeedButton3Click);
+    ConnectHandler(nullptr, ui_->SpeedButton4, &QToolButton::clicked, this, &TOptionForm::SpeedButton4Click);
+    ConnectHandler(nullptr, ui_->SpeedButton5, &QToolButton::clicked, this, &TOptionForm::SpeedButton5Click);
+    ConnectHandler(nullptr, ui_->SpeedButton6, &QToolButton::clicked, this, &TOptionForm::SpeedButton6Click);
 
     ui_->RadioGroup1->SetItemIndex(settings_.KMode);
     ui_->RadioGroup2->SetItemIndex(settings_.JpegMode);

@@ -2,14 +2,15 @@
 
 #include <QDialog>
 
-void ScriptedPrompt::MessageDlg(const QString& text, DlgIcon icon)
+void ScriptedPrompt::MessageDlg(const QString& text, DlgIcon icon, const QString& detail)
 {
-    shown.push_back({Shown::Dlg, text, QString(), icon, BoxButtons::Ok});
+    shown.push_back({Shown::Dlg, text, QString(), icon, BoxButtons::Ok, detail});
 }
 
-BoxAnswer ScriptedPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons)
+BoxAnswer ScriptedPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons,
+                                     const QString& detail)
 {
-    shown.push_back({Shown::Box, text, caption, DlgIcon::Information, buttons});
+    shown.push_back({Shown::Box, text, caption, DlgIcon::Information, buttons, detail});
     if (buttons == BoxButtons::Ok)
         return BoxAnswer::Ok;  // nothing to choose
     if (!boxAnswers.empty()) {
@@ -26,9 +27,9 @@ BoxAnswer ScriptedPrompt::MessageBox(const QString& text, const QString& caption
     return BoxAnswer::Cancel;
 }
 
-void ScriptedPrompt::ShowException(const QString& message)
+void ScriptedPrompt::ShowException(const QString& message, const QString& detail)
 {
-    shown.push_back({Shown::Exception, message, QString(), DlgIcon::Error, BoxButtons::Ok});
+    shown.push_back({Shown::Exception, message, QString(), DlgIcon::Error, BoxButtons::Ok, detail});
 }
 
 int ScriptedPrompt::ExecModal(QDialog& dialog)

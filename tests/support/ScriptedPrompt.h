@@ -16,6 +16,7 @@ public:
         QString caption;  // box caption
         DlgIcon icon = DlgIcon::Information;
         BoxButtons buttons = BoxButtons::Ok;
+        QString detail;   // the detailed text (the system's reason), if any
     };
 
     // Answers for MessageBox with a choice (OK/Cancel, Yes/No), taken in
@@ -31,9 +32,10 @@ public:
     std::vector<Shown> shown;
     int unanswered = 0;
 
-    void MessageDlg(const QString& text, DlgIcon icon) override;
-    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) override;
-    void ShowException(const QString& message) override;
+    void MessageDlg(const QString& text, DlgIcon icon, const QString& detail = QString()) override;
+    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons,
+                         const QString& detail = QString()) override;
+    void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
     bool OpenDocument(const QString& path) override;
 

@@ -26,6 +26,8 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <memory>
@@ -369,19 +371,28 @@ private slots:
         // a folder where the memo file should be: the write must fail
         QVERIFY(QFile::remove(Root() + QStringLiteral("/Broken/Text/00000001.txt")));
         QVERIFY(QDir().mkpath(Root() + QStringLiteral("/Broken/Text/00000001.txt")));
+        prompt_.Clear();
         form_->SlotAt(0).memo->setPlainText(QStringLiteral("edited"));
         Click("SpeedButton20");
-        QCOMPARE(AppPrompt().shown.size(), size_t(1));
-        QCOMPARE(AppPrompt().shown[0].kind, ScriptedPrompt::Shown::Exception);
+        // The handler boundary shows it: the quoted text, the system's reason
+        // as the detail, and nothing reaches Qt's event dispatch.
+        QCOMPARE(prompt_.shown.size(), size_t(1));
+        QCOMPARE(prompt_.shown[0].kind, ScriptedPrompt::Shown::Exception);
+        QVERIFY(prompt_.shown[0].text.startsWith(QStringLiteral("Cannot create file")));
+        QCOMPARE(prompt_.shown[0].detail, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        QVERIFY(AppPrompt().shown.empty());
         QCOMPARE(form_->Grid.T, 0);  // the paging did not happen
         // closing is refused too, so the edit is not lost silently
         form_->close();
         QVERIFY(form_->isVisible());
+        QCOMPARE(prompt_.shown.size(), size_t(2));
+        QVERIFY(AppPrompt().shown.empty());
         QVERIFY(QDir().rmdir(Root() + QStringLiteral("/Broken/Text/00000001.txt")));
         form_->close();
         QVERIFY(!form_->isVisible());
         QCOMPARE(ReadBytes(Root() + QStringLiteral("/Broken/Text/00000001.txt")), QByteArray("edited\r\n"));
         AppPrompt().Clear();
+        prompt_.Clear();
     }
 
     // ---- categories ----

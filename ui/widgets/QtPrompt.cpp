@@ -20,7 +20,7 @@ QWidget* ActiveParent(QWidget* fallback)
 
 }  // namespace
 
-void QtPrompt::MessageDlg(const QString& text, DlgIcon icon)
+void QtPrompt::MessageDlg(const QString& text, DlgIcon icon, const QString& detail)
 {
     // The framework's dialog: caption is the application title, one OK.
     QMessageBox::Icon qicon = QMessageBox::Information;
@@ -31,13 +31,17 @@ void QtPrompt::MessageDlg(const QString& text, DlgIcon icon)
     case DlgIcon::Confirmation: qicon = QMessageBox::Question; break;
     }
     QMessageBox box(qicon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, ActiveParent(parent_));
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     box.exec();
 }
 
-BoxAnswer QtPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons)
+BoxAnswer QtPrompt::MessageBox(const QString& text, const QString& caption, BoxButtons buttons, const QString& detail)
 {
     // The system box: its own caption, no icon, the given buttons.
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::NoButton, ActiveParent(parent_));
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     switch (buttons) {
     case BoxButtons::Ok:
         box.setStandardButtons(QMessageBox::Ok);
@@ -62,10 +66,12 @@ BoxAnswer QtPrompt::MessageBox(const QString& text, const QString& caption, BoxB
     }
 }
 
-void QtPrompt::ShowException(const QString& message)
+void QtPrompt::ShowException(const QString& message, const QString& detail)
 {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
                     ActiveParent(parent_));
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     box.exec();
 }
 

@@ -11,9 +11,10 @@ public:
     explicit QtPrompt(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
-    void MessageDlg(const QString& text, DlgIcon icon) override;
-    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons) override;
-    void ShowException(const QString& message) override;
+    void MessageDlg(const QString& text, DlgIcon icon, const QString& detail = QString()) override;
+    BoxAnswer MessageBox(const QString& text, const QString& caption, BoxButtons buttons,
+                         const QString& detail = QString()) override;
+    void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
     bool OpenDocument(const QString& path) override;
 

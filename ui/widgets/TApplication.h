@@ -1,7 +1,8 @@
 #pragma once
-// The application object. Every event goes through notify(); an exception
-// that escapes an event handler is caught there and shown in the standard
-// error box, and the program goes on.
+// The application object. Handlers keep their exceptions to themselves
+// (ui/widgets/Handlers.h); notify() only stands behind them as a last resort,
+// for an exception from code that is not a handler of ours: it shows the
+// standard error box and the program goes on.
 
 #include <QApplication>
 

@@ -226,7 +226,11 @@ bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out)
         ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    if (cinfo.jpeg_color_space == JCS_UNKNOWN)
+    // Arithmetic-coded data may legally end before its last MCU (the decoder
+    // then goes on with zero bits), so libjpeg gives no sign of a file cut
+    // short, and a few bytes could claim any picture and decode it whole from
+    // nothing. No camera, scanner or common program writes such files.
+    if (cinfo.jpeg_color_space == JCS_UNKNOWN || cinfo.arith_code)
         ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
     const int bitCount = grey ? 8 : 24;
     const uint64_t pixelBytes = uint64_t(DibStride(width, bitCount)) * uint64_t(height);

@@ -1,0 +1,208 @@
+// A page list written by another workstation (or by hand) may hold entries
+// that are paths, not file names. The main window lists them, shows them
+// without a picture and with a read-only memo, and nothing reads or writes
+// through them. And no exception from a handler reaches Qt's event dispatch.
+
+#include "tests/ui/UiTestMain.h"
+
+#include "core/Failure.h"
+#include "core/Settings.h"
+#include "imaging/Dib.h"
+#include "imaging/ImgKit.h"
+#include "ui/TForm1.h"
+#include "ui/widgets/Controls.h"
+#include "ui/widgets/Handlers.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Every file under `root` with its content.
+std::map<QString, QByteArray> Snapshot(const QString& root)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[path] = ReadBytes(path);
+    }
+    return files;
+}
+
+}  // namespace
+
+class UntrustedPagesTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> root_;
+    ScriptedPrompt prompt_;
+    std::unique_ptr<TForm1> form_;
+
+    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Cat/") + rel; }
+
+    void Click(const char* name)
+    {
+        auto* b = form_->findChild<QToolButton*>(QLatin1String(name));
+        QVERIFY(b);
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+
+    // Page 1 is a proper page; pages 2 to 4 name files outside the page
+    // folders, or nothing at all, and files are waiting where they point.
+    void MakeHostileCategory()
+    {
+        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
+        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Other")));
+        QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")),
+                              "00000004\r\n00000001.jpg\r\n../escape.jpg\r\n\r\n..\\..\\x.jpg\r\n"));
+        ImageHandle picture = CreateDib(40, 30, 3);
+        QVERIFY(ImgKitJpegFileSave(Cat(QStringLiteral("Image/00000001.jpg")), picture, 90));
+        QVERIFY(ImgKitJpegFileSave(Cat(QStringLiteral("Thumb/00000001.jpg")), picture, 90));
+        QVERIFY(WriteTestFile(Cat(QStringLiteral("Text/00000001.txt")), "memo 1\r\n"));
+        // Where "../escape.jpg" leads from Image, Thumb and Text.
+        QVERIFY(ImgKitJpegFileSave(Cat(QStringLiteral("escape.jpg")), picture, 90));
+        QVERIFY(WriteTestFile(Cat(QStringLiteral("escape.txt")), "not a memo\r\n"));
+    }
+
+    void Open()
+    {
+        form_ = std::make_unique<TForm1>(prompt_, root_->path(), root_->path());
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));
+    }
+
+private slots:
+    void init()
+    {
+        root_ = std::make_unique<QTemporaryDir>();
+        prompt_.Clear();
+        AppPrompt().Clear();
+        AppSettings() = Settings{};
+        AppSettingsStore().clear();
+    }
+
+    void cleanup()
+    {
+        form_.reset();
+        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
+    }
+
+    void entriesThatAreNotFileNamesAreListedButReadNothing()
+    {
+        MakeHostileCategory();
+        Open();
+        QCOMPARE(form_->Grid.P, 4);  // nothing disappears
+        for (int s = 0; s < 4; ++s)
+            QVERIFY(!form_->SlotAt(s).panel->isHidden());
+        QVERIFY(!form_->SlotAt(0).image->Picture().isNull());
+        QCOMPARE(form_->SlotAt(0).memo->toPlainText(), QStringLiteral("memo 1\n"));
+        QVERIFY(!form_->SlotAt(0).memo->isReadOnly());
+        for (int s = 1; s < 4; ++s) {
+            QVERIFY2(form_->SlotAt(s).image->Picture().isNull(), "no picture for an entry that names no file");
+            QCOMPARE(form_->SlotAt(s).memo->toPlainText(), QString());
+            QVERIFY(form_->SlotAt(s).memo->isReadOnly());
+        }
+    }
+
+    void memosAreWrittenOnlyThroughPlainEntries()
+    {
+        MakeHostileCategory();
+        Open();
+        const auto before = Snapshot(root_->path());
+        form_->SlotAt(0).memo->setPlainText(QStringLiteral("edited"));
+        form_->SlotAt(1).memo->setPlainText(QStringLiteral("escaped"));
+        form_->SlotAt(2).memo->setPlainText(QStringLiteral("nothing"));
+        form_->SelectCategoryRow(1);  // saves the memos on screen
+        QVERIFY(prompt_.shown.empty());
+        auto after = Snapshot(root_->path());
+        QCOMPARE(after[Cat(QStringLiteral("Text/00000001.txt"))], QByteArray("edited\r\n"));
+        after[Cat(QStringLiteral("Text/00000001.txt"))] = before.at(Cat(QStringLiteral("Text/00000001.txt")));
+        QVERIFY2(after == before, "only the plain page's memo was written");
+    }
+
+    void reEditingSuchAnEntryIsRefused()
+    {
+        MakeHostileCategory();
+        Open();
+        QTest::mouseClick(form_->SlotAt(1).image, Qt::LeftButton);
+        QCOMPARE(form_->Grid.K, 1);
+        const auto before = Snapshot(root_->path());
+        Click("SpeedButton3");
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("画像ファイルを読み込めません")});
+        for (const auto& s : prompt_.shown)
+            QVERIFY2(s.kind != ScriptedPrompt::Shown::Modal, "the editor must not open");
+        QVERIFY(Snapshot(root_->path()) == before);
+    }
+
+    // ---- the handler boundary ----
+
+    void aThrowingHandlerShowsTheErrorBoxAndTheProgramGoesOn()
+    {
+        QWidget window;
+        auto* button = new QPushButton(&window);
+        window.show();
+        int calls = 0;
+        ConnectHandler(&prompt_, button, &QPushButton::clicked, &window, [&] {
+            ++calls;
+            if (calls == 1)
+                throw ReportedFailure(QStringLiteral("Cannot create file \"x\"."), QStringLiteral("Disk full"));
+            if (calls == 2)
+                throw std::runtime_error("plain failure");
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(calls, 3);
+        QCOMPARE(prompt_.shown.size(), size_t(2));
+        QCOMPARE(prompt_.shown[0].kind, ScriptedPrompt::Shown::Exception);
+        QCOMPARE(prompt_.shown[0].text, QStringLiteral("Cannot create file \"x\"."));
+        QCOMPARE(prompt_.shown[0].detail, QStringLiteral("Disk full"));
+        QCOMPARE(prompt_.shown[1].text, QStringLiteral("plain failure"));
+        QVERIFY2(AppPrompt().shown.empty(), "nothing reached the application's last resort");
+    }
+
+    void withoutAPromptOfItsOwnTheApplicationsShowsIt()
+    {
+        QPushButton button;
+        ConnectHandler(nullptr, &button, &QPushButton::clicked, &button,
+                       [] { throw ReportedFailure(QStringLiteral("failed")); });
+        button.click();
+        QCOMPARE(AppPrompt().Texts(), std::vector<QString>{QStringLiteral("failed")});
+        AppPrompt().Clear();
+    }
+
+    void handlersGetTheSignalsArgumentsOrNone()
+    {
+        QObject receiver;
+        QPushButton button;
+        button.setCheckable(true);
+        std::vector<bool> seen;
+        int none = 0;
+        ConnectHandler(&prompt_, &button, &QPushButton::toggled, &receiver, [&](bool on) { seen.push_back(on); });
+        ConnectHandler(&prompt_, &button, &QPushButton::toggled, &receiver, [&] { ++none; });
+        button.toggle();
+        button.toggle();
+        QCOMPARE(seen, (std::vector<bool>{true, false}));
+        QCOMPARE(none, 2);
+    }
+};
+
+TOLVANE_UI_TEST(UntrustedPagesTest);
+
+#include "tst_UntrustedPages.moc"

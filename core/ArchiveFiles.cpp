@@ -147,7 +147,9 @@ QString ResolvePathForWrite(const QString& path)
 std::optional<QByteArray> ReadWholeFile(const QString& path)
 {
     const QString resolved = ResolveExistingPath(path);
-    if (resolved.isEmpty() || QFileInfo(resolved).isDir())
+    // Only regular files: a named pipe or a device in its place would make
+    // the read wait for ever or never end.
+    if (resolved.isEmpty() || !QFileInfo(resolved).isFile())
         return std::nullopt;
     QFile file(resolved);
     if (!file.open(QIODevice::ReadOnly))

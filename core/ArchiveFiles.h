@@ -54,7 +54,8 @@ QString ResolveExistingPath(const QString& path);
 QString ResolvePathForWrite(const QString& path);
 
 // The whole content of the file (resolved with ResolveExistingPath), or
-// nullopt when it is missing, a folder or cannot be read.
+// nullopt when it is missing, not a regular file (a folder, a named pipe, a
+// device) or cannot be read.
 std::optional<QByteArray> ReadWholeFile(const QString& path);
 
 // True when a file (not a folder) exists at `path` in any letter case.

@@ -79,7 +79,10 @@ bool DisableSharing(const QString& folder)
 
 LockState ReadLockState(const QString& folder)
 {
-    QFile f(NetLockPath(folder));
+    const QString path = NetLockPath(folder);
+    if (!QFileInfo(path).isFile())
+        return LockState::Unreadable;  // a pipe or device would never answer
+    QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return LockState::Unreadable;
     char c[2] = {0, 0};

@@ -6,6 +6,7 @@
 #include "core/ArchiveFiles.h"
 #include "core/Categories.h"
 #include "core/Memo.h"
+#include "core/NetLock.h"
 #include "core/PageList.h"
 #include "CoreTestUtil.h"
 
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -266,4 +268,30 @@ TEST_F(IoReasonTest, CategoryFailuresSayWhy)
     EXPECT_FALSE(RenameCategoryFolder(P(QStringLiteral("Old")), Root(), QStringLiteral("Taken"), &error));
     EXPECT_EQ(error.reason, Reason(EEXIST));
     EXPECT_TRUE(Exists(QStringLiteral("Old")));
+}
+
+// ---- files that are not files ----
+
+// A named pipe where a list, a memo or the lock file should be would make a
+// plain read wait for a writer for ever; each reads as "cannot be read".
+TEST_F(IoReasonTest, PipesInPlaceOfArchiveFilesAreNotWaitedFor)
+{
+    const QString cat = MakeCategory();
+    for (const char* name : {"Cat/FileList.txt", "Cat/Text/00000001.txt", "NetLock.CTL"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(P(QLatin1String(name))).constData(), 0600), 0) << name;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(10);  // a hang fails the test instead of stopping the suite
+        PageList list;
+        LoadPageList(list, cat);
+        const bool ok = list.lines == QStringList{QStringLiteral("00000000")}
+                        && !ReadMemo(P(QStringLiteral("Cat/Text/00000001.txt")))
+                        && ReadLockState(Root()) == LockState::Unreadable;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the reads hung";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

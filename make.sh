@@ -3,6 +3,10 @@
 #   ./make.sh run    install what is missing, build a Release, install it into
 #                    the archive folder (TOLVANE_HOME, default ~/Tolvane), start it
 #   ./make.sh test   install what is missing, build, run every test headless
+#   ./make.sh sanitize  the same with AddressSanitizer + UndefinedBehaviorSanitizer
+#                    (build/asan); any sanitizer report fails its test
+#   ./make.sh fuzz   build the libFuzzer targets of fuzz/ with clang (build/fuzz)
+#                    and run each for FUZZ_SECONDS (default 60) from its seeds
 set -eu
 cd "$(dirname "$0")"
 
@@ -25,6 +29,14 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Any sanitizer report ends the program with a failure. LeakSanitizer runs too;
+# the suppressions name only leaks of the system libraries at exit.
+sanitizer_env() {
+    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:report_error_type=1"
+    export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+}
+
 case "${1:-}" in
 run)
     install_missing $PACKAGES
@@ -42,8 +54,25 @@ test)
     cd build/test
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs"
     ;;
+sanitize)
+    install_missing $PACKAGES $TEST_PACKAGES
+    sanitizer_env
+    # Exported for the build too: test discovery runs the test programs.
+    cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=ON -DTOLVANE_BUILD_BENCH=OFF
+    cmake --build build/asan -j "$jobs"
+    cd build/asan
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs"
+    ;;
+fuzz)
+    install_missing $PACKAGES $TEST_PACKAGES
+    sanitizer_env
+    cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
+        -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+    cmake --build build/fuzz -j "$jobs"
+    exec ./fuzz/run.sh build/fuzz/fuzz "${FUZZ_SECONDS:-60}"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|sanitize|fuzz" >&2
     exit 2
     ;;
 esac

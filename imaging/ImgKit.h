@@ -38,9 +38,24 @@
 // - CMYK JPEG is read as Adobe-inverted CMYK (what Photoshop and most writers
 //   produce, and how Qt and the browsers read it): R = C·K/255 on the stored
 //   values.
+// - JPEG is decoded row by row into the block (the pixels TurboJPEG gives:
+//   accurate integer DCT, smooth upsampling), so a file costs memory only as
+//   its data delivers rows. A JPEG is damaged, and refused whole, when it
+//   does not reach its end-of-image marker, when its data ends before the
+//   last row (a scan cut short, even when closed with an end-of-image
+//   marker), at libjpeg's first warning of corrupt data (bad Huffman code, a
+//   marker inside a scan or in place of a restart marker, junk before a
+//   restart marker, inconsistent progression, invalid scan parameters), and
+//   when a progressive file ends before every coefficient it started is
+//   refined. Warnings that leave every pixel as written are let through: an
+//   unknown JFIF revision, an unknown Adobe transform code (read as YCbCr or
+//   YCCK), a bad ICC marker, junk between segments, after a complete scan or
+//   before the end-of-image marker. Arithmetic-coded JPEG is refused: its
+//   data may end early by design, so a cut file cannot be told from a whole
+//   one.
 //
 // Files. The loader decides the format from the content, never from the name
-// extension: JPEG (TurboJPEG), TIFF (libtiff, first page), BMP (own reader for
+// extension: JPEG (libjpeg), TIFF (libtiff, first page), BMP (own reader for
 // every kind: OS/2 core and Windows headers; 1/4/8/24 bits at their depth; 16
 // and 32 bits, plain or with bit fields, as 24 bits, an alpha channel laid
 // over white unless it is zero everywhere; RLE8 and RLE4 as 8 and 4 bits, a

@@ -1,6 +1,8 @@
 #include "imaging/DibQImage.h"
 
 #include <QPainter>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -24,6 +26,28 @@ void WriteColorTable(ImageHandle& dib, const QList<QRgb>& table)
         p[4 * i + 2] = uint8_t(qRed(table[i]));
         p[4 * i + 3] = 0;
     }
+}
+
+uint8_t ReversedBits(uint8_t b)
+{
+    b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Rows converted at a time for the formats read through a second image.
+constexpr int kBandRows = 64;
+
+bool BandIsOpaque(const QImage& image, int y0, int rows)
+{
+    if (image.format() == QImage::Format_RGB32)
+        return true;
+    for (int y = y0; y < y0 + rows; ++y) {
+        const auto* s = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        if (!std::all_of(s, s + image.width(), [](QRgb c) { return qAlpha(c) == 255; }))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -103,13 +127,14 @@ ImageHandle QImageToDib(const QImage& image)
     switch (image.format()) {
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB: {
-        const QImage mono = image.format() == QImage::Format_Mono ? image
-                                                                   : image.convertToFormat(QImage::Format_Mono);
-        QList<QRgb> table = mono.colorTable();
+        // MonoLSB keeps the leftmost pixel in the lowest bit: the same rows
+        // with each byte's bits reversed.
+        const bool lsbFirst = image.format() == QImage::Format_MonoLSB;
+        QList<QRgb> table = image.colorTable();
         while (table.size() < 2)
             table.append(table.isEmpty() ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
         table.resize(2);
-        ImageHandle dib = ImageHandle::NewDib(w, h, 1, 2);
+        ImageHandle dib = ImageHandle::NewDibForOverwrite(w, h, 1, 2);
         if (!dib)
             return dib;
         WriteColorTable(dib, table);
@@ -118,7 +143,10 @@ ImageHandle QImageToDib(const QImage& image)
         const std::size_t rowBytes = std::size_t(w + 7) / 8;
         for (int y = 0; y < h; ++y) {
             uint8_t* d = bits + std::size_t(h - 1 - y) * l.stride;
-            std::memcpy(d, mono.constScanLine(y), rowBytes);
+            std::memcpy(d, image.constScanLine(y), rowBytes);
+            if (lsbFirst)
+                for (std::size_t i = 0; i < rowBytes; ++i)
+                    d[i] = ReversedBits(d[i]);
             if (w % 8)  // clear the unused low bits of the last byte
                 d[rowBytes - 1] &= uint8_t(0xFF << (8 - w % 8));
         }
@@ -135,7 +163,7 @@ ImageHandle QImageToDib(const QImage& image)
         }
         if (table.isEmpty() || table.size() > 256)
             break;
-        ImageHandle dib = ImageHandle::NewDib(w, h, 8, int(table.size()));
+        ImageHandle dib = ImageHandle::NewDibForOverwrite(w, h, 8, int(table.size()));
         if (!dib)
             return dib;
         WriteColorTable(dib, table);
@@ -149,25 +177,74 @@ ImageHandle QImageToDib(const QImage& image)
         break;
     }
 
-    QImage rgb;
-    if (image.hasAlphaChannel()) {
-        rgb = QImage(w, h, QImage::Format_BGR888);
-        if (rgb.isNull())
-            return {};
-        rgb.fill(Qt::white);
-        QPainter p(&rgb);
-        p.drawImage(0, 0, image);
-    } else {
-        rgb = image.format() == QImage::Format_BGR888 ? image : image.convertToFormat(QImage::Format_BGR888);
-    }
-    if (rgb.isNull())
-        return {};
-    ImageHandle dib = ImageHandle::NewDib(w, h, 24);
+    ImageHandle dib = ImageHandle::NewDibForOverwrite(w, h, 24);
     if (!dib)
         return dib;
     const DibLayout l = DibLayoutOf(dib);
     uint8_t* bits = dib.Data() + l.bitsOffset;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(bits + std::size_t(h - 1 - y) * l.stride, rgb.constScanLine(y), std::size_t(w) * 3);
+    auto dibRow = [&](int y) { return bits + std::size_t(h - 1 - y) * std::size_t(l.stride); };
+    const std::size_t rowBytes = std::size_t(w) * 3;
+
+    // Straight from the picture's rows where its format is one of the usual
+    // ones; anything else a band of rows at a time, so that a large picture
+    // is never held twice.
+    switch (image.format()) {
+    case QImage::Format_BGR888:
+        for (int y = 0; y < h; ++y)
+            std::memcpy(dibRow(y), image.constScanLine(y), rowBytes);
+        return dib;
+    case QImage::Format_RGB888:
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* s = image.constScanLine(y);
+            uint8_t* d = dibRow(y);
+            for (int x = 0; x < w; ++x, s += 3, d += 3) {
+                d[0] = s[2];
+                d[1] = s[1];
+                d[2] = s[0];
+            }
+        }
+        return dib;
+    default:
+        break;
+    }
+    const bool argb32 = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+        || image.format() == QImage::Format_ARGB32_Premultiplied;
+    const bool alpha = image.hasAlphaChannel();
+    QImage band;  // the painted or converted rows of one band
+    for (int y0 = 0; y0 < h; y0 += kBandRows) {
+        const int rows = std::min(kBandRows, h - y0);
+        if (argb32 && BandIsOpaque(image, y0, rows)) {
+            // An opaque pixel is its own colour on any background.
+            for (int y = y0; y < y0 + rows; ++y) {
+                const auto* s = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                uint8_t* d = dibRow(y);
+                for (int x = 0; x < w; ++x, d += 3) {
+                    d[0] = uint8_t(qBlue(s[x]));
+                    d[1] = uint8_t(qGreen(s[x]));
+                    d[2] = uint8_t(qRed(s[x]));
+                }
+            }
+            continue;
+        }
+        // The band's rows as an image of their own, sharing the pixels.
+        QImage rowsOf(image.constScanLine(y0), w, rows, image.bytesPerLine(), image.format());
+        if (image.format() == QImage::Format_Indexed8)  // one without a usable table
+            rowsOf.setColorTable(image.colorTable());
+        if (alpha) {  // laid on white
+            if (band.width() != w || band.height() != rows)
+                band = QImage(w, rows, QImage::Format_BGR888);
+            if (band.isNull())
+                return {};
+            band.fill(Qt::white);
+            QPainter p(&band);
+            p.drawImage(0, 0, rowsOf);
+        } else {
+            band = rowsOf.convertToFormat(QImage::Format_BGR888);
+            if (band.isNull())
+                return {};
+        }
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(dibRow(y0 + y), band.constScanLine(y), rowBytes);
+    }
     return dib;
 }

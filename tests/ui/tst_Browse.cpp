@@ -424,6 +424,7 @@ private slots:
         Click("SpeedButton11");
         QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("指定された分類名のフォルダを作成できません")});
         QCOMPARE(prompt_.shown.back().caption, QStringLiteral("Error"));
+        QCOMPARE(prompt_.shown.back().detail, QString::fromLocal8Bit(std::strerror(EEXIST)));
         QCOMPARE(form_->CurrentFolder, Root() + QStringLiteral("/B"));
         QCOMPARE(form_->Grid.P, 3);
     }

@@ -18,7 +18,9 @@
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <sys/resource.h>
 
@@ -214,6 +216,8 @@ private slots:
         limit.reset();
         QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("ファイルを保存できません")});
         QCOMPARE(prompt_.shown.back().icon, DlgIcon::Error);
+        // the quoted text stays; the system's reason is the detail
+        QCOMPARE(prompt_.shown.back().detail, QString::fromLocal8Bit(std::strerror(EFBIG)));
         QCOMPARE(ReadBytes(Cat(QStringLiteral("Image/00000002.bmp"))), before);
         QCOMPARE(QDir(Cat(QStringLiteral("Image"))).entryList(QDir::Files | QDir::Hidden), QStringList{"00000002.bmp"});
         QCOMPARE(ReadBytes(Cat(QStringLiteral("Thumb/00000002.jpg"))), QByteArray("old thumbnail"));

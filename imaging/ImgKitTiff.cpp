@@ -204,6 +204,77 @@ ImageHandle ReadRgba(TIFF* tif, const Messages& messages, int width, int height)
     return dib;
 }
 
+// Writes `rows` rows of a bottom-up RGBA raster `rasterWidth` wide into the
+// block: raster row rows - 1 - i is picture row top + i, columns left.. of
+// `columns` pixels.
+void PutRgbaRows(ImageHandle& dib, const uint32_t* raster, int rasterWidth, int rows, int top, int left,
+                 int columns)
+{
+    const DibLayout l = DibLayoutOf(dib);
+    uint8_t* bits = dib.Data() + l.bitsOffset;
+    for (int i = 0; i < rows; ++i) {
+        const uint32_t* s = raster + std::size_t(rows - 1 - i) * std::size_t(rasterWidth);
+        uint8_t* d = bits + std::size_t(l.height - 1 - (top + i)) * std::size_t(l.stride) + std::size_t(left) * 3;
+        for (int x = 0; x < columns; ++x, d += 3) {
+            d[0] = uint8_t(TIFFGetB(s[x]));
+            d[1] = uint8_t(TIFFGetG(s[x]));
+            d[2] = uint8_t(TIFFGetR(s[x]));
+        }
+    }
+}
+
+// The general path for a top-left page: libtiff's RGBA conversion, one strip
+// or one tile at a time into the block, so that memory is touched only as
+// the file's data arrives and a missing or damaged piece stops the read
+// before the rest of a giant picture is worked through.
+ImageHandle ReadRgbaPieces(TIFF* tif, const Messages& messages, int width, int height)
+{
+    char why[1024] = {};
+    if (!TIFFRGBAImageOK(tif, why))
+        return {};
+    uint32_t pieceWidth = uint32_t(width), pieceHeight = 0;
+    const bool tiled = TIFFIsTiled(tif);
+    if (tiled) {
+        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &pieceWidth) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &pieceHeight))
+            return {};
+    } else {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &pieceHeight);
+        pieceHeight = std::min<uint32_t>(pieceHeight, uint32_t(height));
+    }
+    if (pieceWidth == 0 || pieceHeight == 0 || pieceWidth > uint32_t(kMaxDibSide) || pieceHeight > uint32_t(kMaxDibSide)
+        || uint64_t(pieceWidth) * pieceHeight * 4 > kMaxDibBytes)
+        return {};
+    ImageHandle dib = ImageHandle::NewDib(width, height, 24);
+    if (!dib)
+        return {};
+    std::vector<uint32_t> raster;
+    try {
+        raster.resize(std::size_t(pieceWidth) * pieceHeight);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    // stopOnError = 1: a damaged piece fails the read instead of leaving a hole.
+    for (uint32_t top = 0; top < uint32_t(height); top += pieceHeight) {
+        const int rows = int(std::min<uint32_t>(pieceHeight, uint32_t(height) - top));
+        if (!tiled) {
+            if (!TIFFReadRGBAStripExt(tif, top, raster.data(), 1) || messages.error)
+                return {};
+            PutRgbaRows(dib, raster.data(), width, rows, int(top), 0, width);
+            continue;
+        }
+        for (uint32_t left = 0; left < uint32_t(width); left += pieceWidth) {
+            if (!TIFFReadRGBATileExt(tif, left, top, raster.data(), 1) || messages.error)
+                return {};
+            // A tile's rows fill the raster from its top whatever the picture's
+            // edge: picture row top + i is raster row pieceHeight - 1 - i.
+            const int columns = int(std::min<uint32_t>(pieceWidth, uint32_t(width) - left));
+            PutRgbaRows(dib, raster.data() + std::size_t(pieceHeight - uint32_t(rows)) * pieceWidth, int(pieceWidth),
+                        rows, int(top), int(left), columns);
+        }
+    }
+    return dib;
+}
+
 ImageHandle ReadPage(TIFF* tif, const Messages& messages)
 {
     uint32_t width = 0, height = 0;
@@ -228,7 +299,7 @@ ImageHandle ReadPage(TIFF* tif, const Messages& messages)
     const bool rowWise = !TIFFIsTiled(tif) && planar == PLANARCONFIG_CONTIG && orientation == ORIENTATION_TOPLEFT;
     const bool bilevelOrGrey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
     if (!rowWise)
-        return ReadRgba(tif, messages, w, h);
+        return orientation == ORIENTATION_TOPLEFT ? ReadRgbaPieces(tif, messages, w, h) : ReadRgba(tif, messages, w, h);
 
     if (spp == 1 && (bilevelOrGrey || photometric == PHOTOMETRIC_PALETTE) && (bps == 1 || bps == 4 || bps == 8)) {
         const int entries = 1 << bps;
@@ -286,7 +357,7 @@ ImageHandle ReadPage(TIFF* tif, const Messages& messages)
         return ok ? std::move(dib) : ImageHandle();
     }
 
-    return ReadRgba(tif, messages, w, h);
+    return orientation == ORIENTATION_TOPLEFT ? ReadRgbaPieces(tif, messages, w, h) : ReadRgba(tif, messages, w, h);
 }
 
 // --- Writing ---------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "tests/support/TestVolume.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -492,17 +493,17 @@ TEST_F(BatchTest, UnwritableThumbnailFolderTakesThePageBack)
 
 TEST_F(BatchTest, ReadOnlyFolder)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
     const QString locked = O("locked");
-    ASSERT_TRUE(QDir().mkpath(locked));
-    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    TestVolume volume(locked, TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
     Outcome run = Batch({"process", Small(), locked + "/p.jpg", O("t.jpg")});
     EXPECT_TRUE(FailedWith(run, 1));
     run = Batch({"process", Small(), O("p.jpg"), locked + "/t.jpg"});
     EXPECT_TRUE(FailedWith(run, 1));
+    volume.Release();
     EXPECT_EQ(Tree(Out()), QStringList({"locked"}));
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "core/ArchiveFiles.h"
 
 #include "CoreTestUtil.h"
+#include "tests/support/TestVolume.h"
 
 #include <QFileInfo>
 
@@ -207,19 +208,42 @@ TEST_F(ArchiveFilesTest, WriteFailureKeepsOldFileAndLeavesNoTemp)
 
 TEST_F(ArchiveFilesTest, WriteFailsInReadOnlyFolder)
 {
-    MakeDir("Cat");
+    TestVolume volume(P("Cat"), TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
     Put("Cat/FileList.txt", B("old"));
-    ASSERT_EQ(::chmod(QFile::encodeName(P("Cat")).constData(), 0555), 0);
-    const bool canWrite = ::access(QFile::encodeName(P("Cat")).constData(), W_OK) == 0;
-    bool written = false;
-    if (!canWrite)
-        written = WriteFileAtomically(P("Cat/FileList.txt"), B("new"));
-    ::chmod(QFile::encodeName(P("Cat")).constData(), 0755);
-    if (canWrite)
-        GTEST_SKIP() << "permissions do not apply to this user (root)";
-    EXPECT_FALSE(written);
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
+    const bool replaced = WriteFileAtomically(P("Cat/FileList.txt"), B("new"));
+    const bool added = WriteFileAtomically(P("Cat/Other.txt"), B("new"));
+    volume.Release();
+    EXPECT_FALSE(replaced);
+    EXPECT_FALSE(added);
     EXPECT_EQ(Get("Cat/FileList.txt"), B("old"));
     EXPECT_EQ(Entries("Cat"), QStringList{"FileList.txt"});
+}
+
+TEST_F(ArchiveFilesTest, WriteFailsOnFullDiskAndLeavesOldFileWhole)
+{
+    TestVolume volume(P("Cat"), TestVolume::Full);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    const QByteArray old = B("00000003\r\n00000001.jpg\r\n");
+    Put("Cat/FileList.txt", old);
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
+    // A few bytes need a block as much as many do; both fail, and neither
+    // leaves its temporary file behind.
+    const bool small = WriteFileAtomically(P("Cat/FileList.txt"), B("00000004\r\n"));
+    const bool large = WriteFileAtomically(P("Cat/FileList.txt"), QByteArray(300000, 'x'));
+    const bool added = WriteFileAtomically(P("Cat/New.txt"), QByteArray(9000, 'y'));
+    volume.Release();
+    EXPECT_FALSE(small);
+    EXPECT_FALSE(large);
+    EXPECT_FALSE(added);
+    EXPECT_EQ(Get("Cat/FileList.txt"), old);
+    EXPECT_EQ(Entries("Cat"), QStringList{"FileList.txt"});
+    // With room again the same write goes through.
+    EXPECT_TRUE(WriteFileAtomically(P("Cat/FileList.txt"), B("00000004\r\n")));
+    EXPECT_EQ(Get("Cat/FileList.txt"), B("00000004\r\n"));
 }
 
 TEST_F(ArchiveFilesTest, WriteThroughSymlinkKeepsLink)

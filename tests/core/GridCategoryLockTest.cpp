@@ -8,6 +8,7 @@
 #include "core/CommandState.h"
 #include "core/Grid.h"
 #include "core/NetLock.h"
+#include "tests/support/TestVolume.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -304,13 +305,14 @@ TEST_F(ProbeTest, ReadOnlyAndMissingFoldersFail)
     EXPECT_FALSE(ProbeFolderWritable(QString()));
     // a read-only file system refuses even the superuser
     EXPECT_FALSE(ProbeFolderWritable(QStringLiteral("/proc")));
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    MakeDir(QStringLiteral("ro"));
-    QFile(P(QStringLiteral("ro"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    TestVolume volume(P(QStringLiteral("ro")), TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    EXPECT_TRUE(ProbeFolderWritable(P(QStringLiteral("ro"))));
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
     EXPECT_FALSE(ProbeFolderWritable(P(QStringLiteral("ro"))));
-    QFile(P(QStringLiteral("ro"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                  | QFileDevice::ExeOwner);
+    volume.Release();
+    EXPECT_TRUE(Entries(QStringLiteral("ro")).isEmpty());
 }
 
 TEST(WritingRule, FolderWritableAndNotSharedOrLockHeld)

@@ -5,6 +5,7 @@
 #include "imaging/ImgKit.h"
 #include "imaging/DibQImage.h"
 #include "test_imgkit_images.h"
+#include "tests/support/TestVolume.h"
 
 #include <gtest/gtest.h>
 
@@ -578,20 +579,45 @@ TEST_F(ImgKitFiles, SaveIntoMissingOrUnusableFolderFailsAndLeavesNothing)
 
 TEST_F(ImgKitFiles, SaveIntoReadOnlyFolderFailsAndLeavesOldFileIntact)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
     const QString sub = Path("locked");
-    ASSERT_TRUE(QDir().mkdir(sub));
+    TestVolume volume(sub, TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
     const QString target = sub + "/page.bmp";
     ASSERT_TRUE(WriteBytes(target, "old"));
-    ASSERT_TRUE(QFile::setPermissions(sub, QFile::ReadOwner | QFile::ExeOwner));
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
     const ImageHandle img = MakeImage(Kind::Full24, 5, 5);
     EXPECT_FALSE(ImgKitBmpFileSave(target, img));
     EXPECT_FALSE(ImgKitJpegFileSave(sub + "/new.jpg", img, 90));
     EXPECT_FALSE(ImgKitTiffFileSave(sub + "/new.tif", img));
-    QFile::setPermissions(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    volume.Release();
     EXPECT_EQ(ReadBytes(target), QByteArray("old"));
     EXPECT_EQ(QDir(sub).entryList(QDir::Files | QDir::Hidden), QStringList{"page.bmp"});
+}
+
+TEST_F(ImgKitFiles, SaveOnFullDiskFailsAndLeavesOldFileIntact)
+{
+    const QString sub = Path("full");
+    TestVolume volume(sub, TestVolume::Full);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    const QString target = sub + "/page.jpg";
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
+    // A picture whose JPEG file takes well over one block, and a tiny one.
+    const ImageHandle large = MakeImage(Kind::Full24, 300, 200);
+    const ImageHandle tiny = MakeImage(Kind::Grey8, 2, 2);
+    EXPECT_FALSE(ImgKitJpegFileSave(target, large, 95));
+    EXPECT_FALSE(ImgKitJpegFileSave(target, tiny, 50));
+    EXPECT_FALSE(ImgKitJpegFileSave(sub + "/new.jpg", large, 95));
+    EXPECT_FALSE(ImgKitBmpFileSave(target, tiny));
+    EXPECT_FALSE(ImgKitTiffFileSave(target, tiny));
+    volume.Release();
+    EXPECT_EQ(ReadBytes(target), QByteArray("old"));
+    EXPECT_EQ(QDir(sub).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"page.jpg"});
+    // With room again the save goes through and reads back.
+    ASSERT_TRUE(ImgKitJpegFileSave(target, large, 95));
+    EXPECT_FALSE(ImgKitFileLoad(target).IsNull());
 }
 
 TEST_F(ImgKitFiles, FailedSaveOverAnExistingFileLeavesItIntact)

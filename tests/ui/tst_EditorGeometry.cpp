@@ -110,7 +110,13 @@ private slots:
         QCOMPARE(CutInPicture(QRect(100, 80, -120, -90), 400, 300), QRect(0, 0, 100, 80));
         QVERIFY(CutInPicture(QRect(10, 20, 0, 5), 400, 300).isEmpty());
         QVERIFY(CutInPicture(QRect(500, 20, 50, 50), 400, 300).isEmpty());
-        QVERIFY(CutInPicture(QRect(INT_MAX - 5, 0, INT_MAX, 5), 400, 300).isEmpty());
+        // Far out along the int range: clipped away without overflow. The
+        // rectangle itself must be representable (its right edge fits an int).
+        QVERIFY(CutInPicture(QRect(INT_MAX - 5, 0, 5, 5), 400, 300).isEmpty());
+        QVERIFY(CutInPicture(QRect(0, INT_MAX - 5, 5, 5), 400, 300).isEmpty());
+        // Widths that reach past the picture by nearly the whole int range.
+        QCOMPARE(CutInPicture(QRect(0, 0, INT_MAX, INT_MAX), 400, 300), QRect(0, 0, 400, 300));
+        QCOMPARE(CutInPicture(QRect(-100, -100, INT_MAX - 100, 200), 400, 300), QRect(0, 0, 400, 100));
     }
 
     void previewSize_data()

@@ -1,6 +1,11 @@
 // One test program for all window tests: builds the application object the
 // program uses, keeps settings in a temporary folder, runs every registered
 // Qt Test class in turn.
+//
+//   tolvane_ui_tests                 every class
+//   tolvane_ui_tests CLASS [ARGS]    that class only, Qt Test arguments after it
+//   tolvane_ui_tests --list-classes  the class names, one a line (ctest asks
+//                                    this to make one entry per class)
 
 #include "tests/ui/UiTestMain.h"
 
@@ -12,6 +17,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -55,6 +62,13 @@ bool MakeCategory(const QString& root, const QString& name)
 
 int main(int argc, char* argv[])
 {
+    // Answered before any Qt object exists: listing needs no display.
+    if (argc > 1 && std::strcmp(argv[1], "--list-classes") == 0) {
+        for (const auto& entry : Registry())
+            std::printf("%s\n", entry.first);
+        return 0;
+    }
+
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
     // Settings of the tests never reach the user's own configuration.
@@ -74,11 +88,18 @@ int main(int argc, char* argv[])
         args.removeAt(1);
     }
     int failed = 0;
+    int ran = 0;
     for (auto& [name, factory] : Registry()) {
         if (!only.isEmpty() && only != QLatin1String(name))
             continue;
         std::unique_ptr<QObject> test(factory());
         failed += QTest::qExec(test.get(), args);
+        ++ran;
+    }
+    // A class that was renamed or dropped must not pass by running nothing.
+    if (ran == 0) {
+        std::fprintf(stderr, "no test class named \"%s\" (see --list-classes)\n", qPrintable(only));
+        return 2;
     }
     return failed == 0 ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -37,6 +38,12 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os)
 }
 
 namespace {
+
+// The system's text for an error number, as the tool prints it.
+QByteArray Reason(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code)).toLocal8Bit();
+}
 
 struct Outcome {
     int exitCode = -1;
@@ -453,11 +460,19 @@ TEST_F(BatchTest, DoubleDashEndsTheOptions)
 
 TEST_F(BatchTest, UnreadableInput)
 {
+    // Each failure names the file and says why.
     const QString missing = tmp_.filePath("missing.jpg");
-    for (const QString& in : {missing, Out(), Text()}) {
-        const Outcome run = Batch({"process", in, O("p.jpg"), O("t.jpg")});
-        EXPECT_TRUE(FailedWith(run, 1)) << in.toStdString();
-        EXPECT_TRUE(run.err.contains(QFile::encodeName(in))) << run.err.constData();
+    const struct {
+        QString in;
+        QByteArray why;
+    } cases[] = {{missing, Reason(ENOENT)},
+                 {Out(), Reason(EISDIR)},
+                 {Text(), "not an image in a format Tolvane reads, or a damaged one"}};
+    for (const auto& c : cases) {
+        const Outcome run = Batch({"process", c.in, O("p.jpg"), O("t.jpg")});
+        EXPECT_TRUE(FailedWith(run, 1)) << c.in.toStdString();
+        EXPECT_TRUE(run.err.contains("cannot read an image from '" + QFile::encodeName(c.in) + "': " + c.why))
+            << run.err.constData();
         EXPECT_EQ(Tree(Out()), QStringList());
     }
 }
@@ -465,11 +480,32 @@ TEST_F(BatchTest, UnreadableInput)
 TEST_F(BatchTest, UnwritablePageFolderWritesNothing)
 {
     ASSERT_TRUE(WriteAll(O("plain-file"), "x"));
-    for (const QString& page : {O("missing/p.jpg"), O("plain-file/p.jpg")}) {
-        const Outcome run = Batch({"process", Small(), page, O("t.jpg")});
-        EXPECT_TRUE(FailedWith(run, 1)) << page.toStdString();
+    const struct {
+        QString page;
+        QByteArray why;
+    } cases[] = {{O("missing/p.jpg"), Reason(ENOENT)}, {O("plain-file/p.jpg"), Reason(ENOTDIR)}};
+    for (const auto& c : cases) {
+        const Outcome run = Batch({"process", Small(), c.page, O("t.jpg")});
+        EXPECT_TRUE(FailedWith(run, 1)) << c.page.toStdString();
+        EXPECT_TRUE(run.err.contains("cannot write '" + QFile::encodeName(c.page) + "': " + c.why))
+            << run.err.constData();
         EXPECT_EQ(Tree(Out()), QStringList({"plain-file"}));
     }
+}
+
+TEST_F(BatchTest, AFullDiskIsNamed)
+{
+    const QString disk = O("disk");
+    TestVolume volume(disk, TestVolume::Full);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
+    const Outcome run = Batch({"process", Small(), disk + "/p.jpg", O("t.jpg")});
+    volume.Release();
+    EXPECT_TRUE(FailedWith(run, 1));
+    EXPECT_TRUE(run.err.contains("cannot write '" + QFile::encodeName(disk) + "/p.jpg': " + Reason(ENOSPC)))
+        << run.err.constData();
+    EXPECT_EQ(Tree(Out()), QStringList({"disk"}));
 }
 
 TEST_F(BatchTest, UnwritableThumbnailFolderTakesThePageBack)

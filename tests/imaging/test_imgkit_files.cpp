@@ -495,7 +495,7 @@ TEST_F(ImgKitFiles, TopDownBmpComesOutUpright)
             EXPECT_EQ(RawAt(pal, x, y), uint32_t((x + y) % 3));
 }
 
-TEST_F(ImgKitFiles, OtherBmpFlavoursGoThroughQt)
+TEST_F(ImgKitFiles, ThirtyTwoBitAndRleBmpLoad)
 {
     // 32-bit BI_RGB, 2 x 2, bottom-up.
     QByteArray px;

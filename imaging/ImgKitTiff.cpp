@@ -169,6 +169,25 @@ bool ReadRows(TIFF* tif, const Messages& messages, ImageHandle& dib, std::size_t
     return true;
 }
 
+// Writes `rows` rows of a bottom-up RGBA raster `rasterWidth` wide into the
+// block: raster row rows - 1 - i is picture row top + i, columns left.. of
+// `columns` pixels.
+void PutRgbaRows(ImageHandle& dib, const uint32_t* raster, int rasterWidth, int rows, int top, int left,
+                 int columns)
+{
+    const DibLayout l = DibLayoutOf(dib);
+    uint8_t* bits = dib.Data() + l.bitsOffset;
+    for (int i = 0; i < rows; ++i) {
+        const uint32_t* s = raster + std::size_t(rows - 1 - i) * std::size_t(rasterWidth);
+        uint8_t* d = bits + std::size_t(l.height - 1 - (top + i)) * std::size_t(l.stride) + std::size_t(left) * 3;
+        for (int x = 0; x < columns; ++x, d += 3) {
+            d[0] = uint8_t(TIFFGetB(s[x]));
+            d[1] = uint8_t(TIFFGetG(s[x]));
+            d[2] = uint8_t(TIFFGetR(s[x]));
+        }
+    }
+}
+
 ImageHandle ReadRgba(TIFF* tif, const Messages& messages, int width, int height)
 {
     const uint64_t rasterBytes = uint64_t(width) * uint64_t(height) * 4;
@@ -187,40 +206,11 @@ ImageHandle ReadRgba(TIFF* tif, const Messages& messages, int width, int height)
         return {};
     }
     // stopOnError = 1: a damaged strip fails the read instead of leaving a hole.
-    if (!TIFFReadRGBAImageOriented(tif, uint32_t(width), uint32_t(height), raster.data(), ORIENTATION_TOPLEFT, 1)
+    if (!TIFFReadRGBAImageOriented(tif, uint32_t(width), uint32_t(height), raster.data(), ORIENTATION_BOTLEFT, 1)
         || messages.error)
         return {};
-    const DibLayout l = DibLayoutOf(dib);
-    uint8_t* bits = dib.Data() + l.bitsOffset;
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* s = raster.data() + std::size_t(y) * std::size_t(width);
-        uint8_t* d = bits + std::size_t(height - 1 - y) * std::size_t(l.stride);
-        for (int x = 0; x < width; ++x, d += 3) {
-            d[0] = uint8_t(TIFFGetB(s[x]));
-            d[1] = uint8_t(TIFFGetG(s[x]));
-            d[2] = uint8_t(TIFFGetR(s[x]));
-        }
-    }
+    PutRgbaRows(dib, raster.data(), width, height, 0, 0, width);
     return dib;
-}
-
-// Writes `rows` rows of a bottom-up RGBA raster `rasterWidth` wide into the
-// block: raster row rows - 1 - i is picture row top + i, columns left.. of
-// `columns` pixels.
-void PutRgbaRows(ImageHandle& dib, const uint32_t* raster, int rasterWidth, int rows, int top, int left,
-                 int columns)
-{
-    const DibLayout l = DibLayoutOf(dib);
-    uint8_t* bits = dib.Data() + l.bitsOffset;
-    for (int i = 0; i < rows; ++i) {
-        const uint32_t* s = raster + std::size_t(rows - 1 - i) * std::size_t(rasterWidth);
-        uint8_t* d = bits + std::size_t(l.height - 1 - (top + i)) * std::size_t(l.stride) + std::size_t(left) * 3;
-        for (int x = 0; x < columns; ++x, d += 3) {
-            d[0] = uint8_t(TIFFGetB(s[x]));
-            d[1] = uint8_t(TIFFGetG(s[x]));
-            d[2] = uint8_t(TIFFGetR(s[x]));
-        }
-    }
 }
 
 // The general path for a top-left page: libtiff's RGBA conversion, one strip

@@ -1,10 +1,9 @@
 #include "ui/widgets/TApplication.h"
 
 #include "core/Prompt.h"
+#include "ui/widgets/Handlers.h"
 
 #include <QFont>
-#include <exception>
-#include <new>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -14,19 +13,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
-    QString message;
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::bad_alloc&) {
-        message = QStringLiteral("Out of memory.");
-    } catch (const std::exception& e) {
-        message = QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        message = QStringLiteral("Unknown exception.");
-    }
-    if (prompt_)
-        prompt_->ShowException(message);
-    return false;
+    bool result = false;
+    RunHandler(prompt_, [&] { result = QApplication::notify(receiver, event); });
+    return result;
 }
 
 void TApplication::InstallFontSubstitutes()

@@ -10,6 +10,7 @@
 // failure, 2 bad arguments.
 
 #include "core/ArchiveFiles.h"
+#include "core/ArchiveSession.h"
 #include "core/Settings.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
@@ -80,28 +81,12 @@ void PrintError(const QString& message)
     std::fprintf(stderr, "%s: %s\n", kProgram, message.toLocal8Bit().constData());
 }
 
-enum class Format { Bmp, Jpeg, Tiff };
-
-std::optional<Format> FormatOf(const QString& path)
+// The formats an output may take, by its extension in any letter case.
+bool HasImageExtension(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("bmp"))
-        return Format::Bmp;
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-        return Format::Jpeg;
-    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
-        return Format::Tiff;
-    return std::nullopt;
-}
-
-bool Encode(Format format, const ImageHandle& image, int quality, QByteArray& out)
-{
-    switch (format) {
-    case Format::Bmp: return ImgKitBmpEncode(image, out);
-    case Format::Jpeg: return ImgKitJpegEncode(image, quality, out);
-    case Format::Tiff: return ImgKitTiffEncode(image, out);
-    }
-    return false;
+    return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")
+        || suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
 }
 
 // A whole decimal number: optional sign and digits only, within 32 bits.
@@ -234,35 +219,19 @@ bool WantsHelp(const QStringList& args)
     return false;
 }
 
-// Writes the page image and then the thumbnail, each atomically. When the
-// thumbnail fails, the page file is put back: its former content written
-// again, or the new file removed when there was none. `error` names the
-// failure.
+// Writes the page image and then the thumbnail, each atomically; when the
+// thumbnail fails, the page file is put back as it was (the same write path
+// as a re-edited page). `error` names the failure.
 bool WriteBoth(const QString& pagePath, const QByteArray& pageBytes, const QString& thumbPath,
                const QByteArray& thumbBytes, QString& error)
 {
-    // The file the page write will replace (names compare without letter
-    // case, as for the archive), and its content to put back.
-    const QString pageTarget = ResolvePathForWrite(pagePath);
-    std::optional<QByteArray> previous;
-    if (QFileInfo::exists(pageTarget) && QFileInfo(pageTarget).isFile()) {
-        previous = ReadWholeFile(pageTarget);
-        if (!previous) {
-            error = QStringLiteral("cannot read the existing '%1' to keep it safe").arg(pagePath);
-            return false;
-        }
-    }
     IoError io;
-    if (!WriteFileAtomically(pagePath, pageBytes, &io)) {
-        error = QStringLiteral("cannot write '%1': %2").arg(pagePath, io.reason);
-        return false;
-    }
-    if (WriteFileAtomically(thumbPath, thumbBytes, &io))
+    QString failed;
+    if (WriteFilesWithRollback({{pagePath, pageBytes}, {thumbPath, thumbBytes}}, &io, &failed))
         return true;
-    const QString why = io.reason;
-    const bool restored = previous ? WriteFileAtomically(pageTarget, *previous) : QFile::remove(pageTarget);
-    error = restored ? QStringLiteral("cannot write '%1': %2; '%3' left as it was").arg(thumbPath, why, pagePath)
-                     : QStringLiteral("cannot write '%1': %2, and '%3' could not be put back").arg(thumbPath, why, pagePath);
+    error = failed == pagePath ? QStringLiteral("cannot write '%1': %2").arg(pagePath, io.reason)
+                               : QStringLiteral("cannot write '%1': %2; '%3' left as it was")
+                                     .arg(thumbPath, io.reason, pagePath);
     return false;
 }
 
@@ -279,10 +248,8 @@ int Process(const QStringList& args)
     const QString& pagePath = request.operands[1];
     const QString& thumbPath = request.operands[2];
 
-    const std::optional<Format> pageFormat = FormatOf(pagePath);
-    const std::optional<Format> thumbFormat = FormatOf(thumbPath);
     for (const QString* path : {&pagePath, &thumbPath}) {
-        if (!FormatOf(*path)) {
+        if (!HasImageExtension(*path)) {
             PrintError(QStringLiteral("'%1': the extension must be .bmp, .jpg, .jpeg, .tif or .tiff").arg(*path));
             return kExitUsage;
         }
@@ -328,11 +295,11 @@ int Process(const QStringList& args)
     }
 
     QByteArray pageBytes, thumbBytes;
-    if (!Encode(*pageFormat, out.page, quality, pageBytes)) {
+    if (!ImgKitEncodeForPath(pagePath, out.page, quality, pageBytes)) {
         PrintError(QStringLiteral("cannot encode the page image for '%1'").arg(pagePath));
         return kExitFailure;
     }
-    if (!Encode(*thumbFormat, out.thumbnail, quality, thumbBytes)) {
+    if (!ImgKitEncodeForPath(thumbPath, out.thumbnail, quality, thumbBytes)) {
         PrintError(QStringLiteral("cannot encode the thumbnail for '%1'").arg(thumbPath));
         return kExitFailure;
     }

@@ -126,6 +126,10 @@ bool ImgKitBmpFileSave(const QString& path, const ImageHandle& image, IoError* e
 // images → palette TIFF, LZW.
 bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image, IoError* error = nullptr);
 
+// The file for `path` in the format its extension names, in any letter case:
+// ".bmp" BMP, ".tif" or ".tiff" TIFF, anything else JPEG at `quality`.
+bool ImgKitEncodeForPath(const QString& path, const ImageHandle& image, int quality, QByteArray& out);
+
 // The codecs behind the loaders and savers, on bytes in memory. The decoders
 // take the whole file content; the encoders fill `out` with a whole file and
 // return false (leaving `out` unspecified) when the image is null, malformed

@@ -95,3 +95,13 @@ bool ImgKitTiffFileSave(const QString& path, const ImageHandle& image, IoError* 
         return NotEncoded(error);
     return WriteFileAtomically(path, bytes, error);
 }
+
+bool ImgKitEncodeForPath(const QString& path, const ImageHandle& image, int quality, QByteArray& out)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("bmp"))
+        return ImgKitBmpEncode(image, out);
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        return ImgKitTiffEncode(image, out);
+    return ImgKitJpegEncode(image, quality, out);
+}

@@ -226,7 +226,7 @@ void TForm1::FormDestroy()
         ReleaseLock(WorkingFolder);
         LockHeld = false;
         ShowLockIndicator();
-        SetCommandStates(true);
+        SetCommandStates(!Session.WritingAllowed());
     }
 }
 
@@ -274,7 +274,7 @@ void TForm1::ShowLockIndicator()
 
 bool TForm1::WritingAllowed() const
 {
-    return ::WritingAllowed(FolderReadOnly, ArchiveShared, LockHeld);
+    return Session.WritingAllowed();
 }
 
 void TForm1::SetCommandStates(bool readOnly)
@@ -300,13 +300,10 @@ void TForm1::ListBoxClick()
     QListWidgetItem* item = ui_->ListBox->currentItem();
     if (!item || !item->isSelected())
         return;
-    CurrentFolder = QDir(ArchiveRoot).filePath(item->text());
-    FolderReadOnly = !ProbeWritable(CurrentFolder);
-    SetCommandStates(FolderReadOnly || (ArchiveShared && !LockHeld));
-    LoadPageList(Pages, CurrentFolder);
-    Grid.ClearMarks();
-    Grid.P = Pages.Count();
-    Grid.T = 0;
+    const QString folder = QDir(ArchiveRoot).filePath(item->text());
+    FolderReadOnly = !ProbeWritable(folder);
+    SetCommandStates(!Session.WritingAllowed());
+    Session.SelectCategory(folder);
     DrawGrid();
     UpdateStatus();
 }
@@ -533,7 +530,7 @@ void TForm1::SpeedButton4Click()
         ReleaseLock(WorkingFolder);
         LockHeld = false;
         ShowLockIndicator();
-        SetCommandStates(true);
+        SetCommandStates(!Session.WritingAllowed());
         return;
     }
     const TakeAttempt attempt = TryTakeLock(WorkingFolder);
@@ -549,7 +546,7 @@ void TForm1::SpeedButton4Click()
     }
     LockHeld = true;
     ShowLockIndicator();
-    SetCommandStates(false);
+    SetCommandStates(!Session.WritingAllowed());
 }
 
 void TForm1::MenuSelect2Click()
@@ -564,7 +561,7 @@ void TForm1::ApplySharingChoice(bool share)
     if (share && !ArchiveShared) {
         ArchiveShared = true;
         EnableSharing(WorkingFolder);
-        SetCommandStates(true);
+        SetCommandStates(!Session.WritingAllowed());
         ui_->SpeedButton4->setEnabled(true);
     } else if (!share && ArchiveShared) {
         ArchiveShared = false;
@@ -573,7 +570,7 @@ void TForm1::ApplySharingChoice(bool share)
         // shutdown would write the file again and share the archive anew.
         LockHeld = false;
         ShowLockIndicator();
-        SetCommandStates(false);
+        SetCommandStates(!Session.WritingAllowed());
         ui_->SpeedButton4->setEnabled(false);
     }
 }
@@ -644,7 +641,7 @@ void TForm1::ReEditPage()
             return;  // the editor's picture goes with it
         edited = FinishEditedImage(editor.EditImage, AppSettings());
     }
-    const QString cannotSave = QStringLiteral("ファイルを保存できません");
+    const QString& cannotSave = kCannotSaveMessage;
     if (!edited.page || !edited.thumbnail) {
         prompt_.MessageDlg(cannotSave, DlgIcon::Error);
         return;
@@ -652,22 +649,15 @@ void TForm1::ReEditPage()
     // The page keeps its own file: the page list names it, so a picture
     // saved under another extension would never be shown.
     const int quality = JpegQualityFor(AppSettings().JpegMode);
-    const QString suffix = QFileInfo(imagePath).suffix().toLower();
-    bool saved = false;
-    IoError error;
-    if (suffix == QLatin1String("bmp"))
-        saved = ImgKitBmpFileSave(imagePath, edited.page, &error);
-    else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
-        saved = ImgKitTiffFileSave(imagePath, edited.page, &error);
-    else
-        saved = ImgKitJpegFileSave(imagePath, edited.page, quality, &error);
-    if (!saved) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error, error.reason);
+    QByteArray pageBytes, thumbBytes;
+    if (!ImgKitEncodeForPath(imagePath, edited.page, quality, pageBytes)
+        || !ImgKitJpegEncode(edited.thumbnail, quality, thumbBytes)) {
+        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
         return;
     }
-    const QString thumbPath = ResolvePathForWrite(ThumbPath(CurrentFolder, Pages, Grid.K));
-    if (!ImgKitJpegFileSave(thumbPath, edited.thumbnail, quality, &error)) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error, error.reason);
+    const PageResult saved = Session.ReplacePageFiles(Grid.K, pageBytes, thumbBytes);
+    if (!saved) {
+        prompt_.MessageDlg(saved.message, DlgIcon::Error, saved.error.reason);
         return;
     }
     Grid.K = Grid.P - 1;

@@ -3,6 +3,7 @@
 // Handlers gather what the user did and call the archive logic in core/ and
 // imaging/; every question to the user goes through the Prompt.
 
+#include "core/ArchiveSession.h"
 #include "core/Grid.h"
 #include "core/Memo.h"
 #include "core/PageList.h"
@@ -47,12 +48,14 @@ public:
     QString ProgramFolder;
     QString ArchiveRoot;
     QString WorkingFolder;  // the folder the program started in: NetLock.CTL lives here
-    QString CurrentFolder;  // current category folder; empty until one is selected
-    PageList Pages;
-    GridState Grid;
-    bool FolderReadOnly = false;
-    bool ArchiveShared = false;
-    bool LockHeld = false;
+    // The current category and every page operation on it.
+    ArchiveSession Session;
+    QString& CurrentFolder = Session.CurrentFolder;  // empty until one is selected
+    PageList& Pages = Session.Pages;
+    GridState& Grid = Session.Grid;
+    bool& FolderReadOnly = Session.FolderReadOnly;
+    bool& ArchiveShared = Session.ArchiveShared;
+    bool& LockHeld = Session.LockHeld;
     // The write probe run at each category selection.
     std::function<bool(const QString&)> ProbeWritable;
 

@@ -345,6 +345,30 @@ private slots:
         QCOMPARE(ReadBytes(Root() + QStringLiteral("/Disc/Text/00000001.txt")), QByteArray("memo 1\r\n"));
     }
 
+    // Taking the lock or switching sharing off never makes a read-only folder
+    // writable: the commands stay off and memo edits are not offered.
+    void aReadOnlyFolderStaysReadOnlyWhateverTheLock()
+    {
+        MakePages(Root(), QStringLiteral("Disc"), 6);
+        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
+        form_ = std::make_unique<TForm1>(prompt_, Root(), Work());
+        form_->ProbeWritable = [](const QString&) { return false; };
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        ExpectWritable(false);
+        Click("SpeedButton4");  // free: taken without a question
+        QVERIFY(form_->LockHeld);
+        ExpectWritable(false);
+        form_->SlotAt(0).memo->setPlainText(QStringLiteral("not saved"));
+        Click("SpeedButton20");
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/Disc/Text/00000001.txt")), QByteArray("memo 1\r\n"));
+        form_->ApplySharingChoice(false);
+        QVERIFY(!form_->ArchiveShared);
+        ExpectWritable(false);
+        form_->ApplySharingChoice(true);
+        ExpectWritable(false);
+    }
+
     void memosWaitForTheLockInASharedArchive()
     {
         MakePages(Root(), QStringLiteral("Shared"), 6);

@@ -44,6 +44,7 @@ public:
     }
     void ShowException(const QString&, const QString&) override { ++messages; }
     int ExecModal(QDialog&) override { return QDialog::Rejected; }
+    QString GetOpenFileName(const OpenFileRequest&) override { return QString(); }
     bool OpenDocument(const QString&) override { return false; }
 };
 

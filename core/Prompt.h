@@ -6,8 +6,23 @@
 // records what was shown and answers from a script.
 
 #include <QString>
+#include <QStringList>
 
 class QDialog;
+
+// What an open-file dialog shows and allows.
+struct OpenFileRequest {
+    // The filters as "caption|patterns" pairs, patterns separated by ";":
+    // {"All Files(*.*)", "*"}, {"TIFF(*,tif)", "*.tif"} ... The caption is
+    // shown exactly as given.
+    struct Filter {
+        QString caption;
+        QString patterns;
+    };
+    QList<Filter> filters;
+    int selectedFilter = 0;
+    QString folder;  // where it opens; empty: the current folder
+};
 
 enum class DlgIcon {
     Error,
@@ -53,6 +68,11 @@ public:
     // Shows one of the program's own modal windows and returns its result
     // (QDialog::Accepted or QDialog::Rejected, or what the window sets).
     virtual int ExecModal(QDialog& dialog) = 0;
+
+    // The open dialog for one existing file: its path, or empty when it was
+    // cancelled. The read-only check box is not offered; the dialog is
+    // resizable.
+    virtual QString GetOpenFileName(const OpenFileRequest& request) = 0;
 
     // Opens a document (the help) with the desktop's viewer for its type.
     // False when nothing could open it.

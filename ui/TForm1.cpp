@@ -14,6 +14,7 @@
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/Handlers.h"
 #include "ui/widgets/TApplication.h"
+#include "ui/TMessage1Form.h"
 #include "ui/TOptionForm.h"
 #include "ui/TVersionForm.h"
 #include "ui/TfNewFolder.h"
@@ -608,7 +609,87 @@ void TForm1::Menu04Click() {}
 void TForm1::Menu05Click() {}
 void TForm1::Menu06Click() {}
 void TForm1::Menu07Click() {}
-void TForm1::Menu08Click() {}
+void TForm1::Menu08Click()
+{
+    if (!BeginAddingPage())
+        return;
+    // Both cases of each extension: archives and cameras write either.
+    OpenFileRequest request;
+    request.filters = {{QStringLiteral("All Files(*.*)"), QStringLiteral("*")},
+                       {QStringLiteral("Bitmap(*.bmp)"), QStringLiteral("*.bmp;*.BMP")},
+                       {QStringLiteral("JPEG(*.jpg)"), QStringLiteral("*.jpg;*.JPG")},
+                       {QStringLiteral("TIFF(*,tif)"), QStringLiteral("*.tif;*.TIF")}};
+    const QString current = QDir::currentPath();
+    const QString path = prompt_.GetOpenFileName(request);
+    QDir::setCurrent(current);
+    if (path.isEmpty())
+        return;
+    ImageHandle image = ImgKitFileLoad(path);
+    if (!image && PluginLoad) {
+        repaint();
+        image = PluginLoad(path);
+    }
+    if (!image) {
+        prompt_.MessageBox(QStringLiteral("読込めないデータ形式です"), QString(), BoxButtons::Ok);
+        return;
+    }
+    AddAcquiredPage(std::move(image));
+}
+
+bool TForm1::BeginAddingPage()
+{
+    SaveVisibleMemos();
+    if (!HasCategory())
+        return false;
+    if (Session.PageLimitReached()) {
+        prompt_.MessageDlg(kPageLimitMessage, DlgIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+void TForm1::AddAcquiredPage(ImageHandle image)
+{
+    ImgKitInfo info{};
+    if (ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
+        ReplaceImage(image, ImgKitConvertColor(image, 24));
+    if (!ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
+        prompt_.MessageBox(QStringLiteral("読込めないデータ形式です"), QString(), BoxButtons::Ok);
+        return;
+    }
+    const Settings& settings = AppSettings();
+    PageImages made;
+    std::unique_ptr<TMessage1Form> processing;
+    if (settings.CaptureMode == 1) {
+        TEditForm editor(prompt_, AppSettings(), AppSettingsStore(), this);
+        editor.EditImage = std::move(image);
+        prompt_.ExecModal(editor);
+        if (editor.Accepted == 0)
+            return;  // nothing taken, nothing written; the editor's picture goes with it
+        made = FinishEditedImage(editor.EditImage, AppSettings());
+    } else {
+        processing = std::make_unique<TMessage1Form>(this);
+        processing->ShowNow();
+        emit ProcessingWindowShown(processing.get());
+        made = AutoProcessImage(image, settings);
+        image.Reset();
+    }
+    const int quality = JpegQualityFor(settings.JpegMode);
+    const QString extension = SaveFormatExtension(settings.SaveFormat);
+    QByteArray pageBytes, thumbBytes;
+    PageResult stored;
+    stored.message = kCannotSaveMessage;
+    if (made.page && made.thumbnail && ImgKitEncodeForPath(QStringLiteral("page") + extension, made.page, quality, pageBytes)
+        && ImgKitJpegEncode(made.thumbnail, quality, thumbBytes))
+        stored = Session.StoreNewPage(pageBytes, extension, thumbBytes);
+    if (!stored) {
+        processing.reset();  // closed before the message
+        prompt_.MessageDlg(stored.message, DlgIcon::Error, stored.error.reason);
+        return;
+    }
+    DrawGrid();
+    UpdateStatus();
+}
 void TForm1::Menu09Click() {}
 void TForm1::SpeedButton1Click() {}
 void TForm1::SpeedButton2Click() {}

@@ -7,6 +7,7 @@
 #include "core/Grid.h"
 #include "core/Memo.h"
 #include "core/PageList.h"
+#include "imaging/ImageHandle.h"
 
 #include <QWidget>
 #include <array>
@@ -58,6 +59,9 @@ public:
     bool& LockHeld = Session.LockHeld;
     // The write probe run at each category selection.
     std::function<bool(const QString&)> ProbeWritable;
+    // The reader tried when the image layer cannot read an imported file
+    // (the Susie plug-ins); none: such files are unreadable.
+    std::function<ImageHandle(const QString&)> PluginLoad;
 
     const Slot& SlotAt(int s) const { return slots_[s]; }
     QMenu* PopupMenu() const { return popupMenu_; }
@@ -98,6 +102,11 @@ public:
     // the category selection, as a click would.
     void SelectCategoryRow(int row);
 
+signals:
+    // The processing window of an automatic intake is on screen and painted;
+    // the work starts right after.
+    void ProcessingWindowShown(QWidget* window);
+
 public slots:
     void MenuSelect1Click();  // version window
     void MenuSelect2Click();  // options dialog
@@ -136,6 +145,12 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // The start of every adding command: the memos saved, then the page
+    // limit. False: the command ends here (the user has been told).
+    bool BeginAddingPage();
+    // Brings an acquired image to 24 bits, processes it (automatically with
+    // the processing window, or in the editor) and files it as a new page.
+    void AddAcquiredPage(ImageHandle image);
     void ShowModeSwitch();
     int SlotOfSender(QObject* sender) const;
     void ClickSlot(int s);

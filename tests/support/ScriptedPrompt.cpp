@@ -45,6 +45,21 @@ int ScriptedPrompt::ExecModal(QDialog& dialog)
     return handler(dialog);
 }
 
+QString ScriptedPrompt::GetOpenFileName(const OpenFileRequest& request)
+{
+    QStringList captions;
+    for (const auto& f : request.filters)
+        captions << f.caption + u'|' + f.patterns;
+    shown.push_back({Shown::OpenFile, captions.join(u'|'), QString(), DlgIcon::Information, BoxButtons::Ok});
+    if (openFileHandlers.empty()) {
+        ++unanswered;
+        return QString();
+    }
+    auto handler = std::move(openFileHandlers.front());
+    openFileHandlers.pop_front();
+    return handler(request);
+}
+
 bool ScriptedPrompt::OpenDocument(const QString& path)
 {
     shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok});
@@ -65,5 +80,6 @@ void ScriptedPrompt::Clear()
     shown.clear();
     boxAnswers.clear();
     modalHandlers.clear();
+    openFileHandlers.clear();
     unanswered = 0;
 }

@@ -11,7 +11,7 @@
 class ScriptedPrompt : public Prompt {
 public:
     struct Shown {
-        enum Kind { Dlg, Box, Exception, Modal, Document } kind;
+        enum Kind { Dlg, Box, Exception, Modal, Document, OpenFile } kind;
         QString text;     // message text, or the dialog's objectName for Modal
         QString caption;  // box caption
         DlgIcon icon = DlgIcon::Information;
@@ -29,6 +29,11 @@ public:
     // is left the dialog is rejected.
     std::deque<std::function<int(QDialog&)>> modalHandlers;
 
+    // Answers for GetOpenFileName, taken in order: each gets the request and
+    // returns the chosen path (empty: cancelled). When none is left the
+    // dialog is cancelled.
+    std::deque<std::function<QString(const OpenFileRequest&)>> openFileHandlers;
+
     std::vector<Shown> shown;
     int unanswered = 0;
 
@@ -37,6 +42,7 @@ public:
                          const QString& detail = QString()) override;
     void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
+    QString GetOpenFileName(const OpenFileRequest& request) override;
     bool OpenDocument(const QString& path) override;
 
     // The texts shown, in order (dialogs, boxes and exceptions).

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -78,6 +79,29 @@ void QtPrompt::ShowException(const QString& message, const QString& detail)
 int QtPrompt::ExecModal(QDialog& dialog)
 {
     return dialog.exec();
+}
+
+QString QtPrompt::GetOpenFileName(const OpenFileRequest& request)
+{
+    QFileDialog dialog(ActiveParent(parent_));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setSizeGripEnabled(true);
+    // Qt takes a filter's patterns from its last parentheses and, with the
+    // details hidden, shows the rest: so "TIFF(*,tif)" shows as written and
+    // matches *.tif.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    QStringList filters;
+    for (const auto& f : request.filters)
+        filters << QStringLiteral("%1 (%2)").arg(f.caption, QString(f.patterns).replace(u';', u' '));
+    dialog.setNameFilters(filters);
+    if (request.selectedFilter >= 0 && request.selectedFilter < filters.size())
+        dialog.selectNameFilter(filters.at(request.selectedFilter));
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 bool QtPrompt::OpenDocument(const QString& path)

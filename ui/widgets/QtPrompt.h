@@ -16,6 +16,7 @@ public:
                          const QString& detail = QString()) override;
     void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
+    QString GetOpenFileName(const OpenFileRequest& request) override;
     bool OpenDocument(const QString& path) override;
 
 private:

@@ -1,0 +1,36 @@
+#include "ui/TMessage1Form.h"
+
+#include "ui_TMessage1Form.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+TMessage1Form::TMessage1Form(QWidget* owner)
+    : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint), ui_(std::make_unique<Ui::TMessage1Form>())
+{
+    ui_->setupUi(this);
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPixelSize(12);
+    setFont(f);
+    QFont bold = f;
+    bold.setPixelSize(15);
+    bold.setBold(true);
+    ui_->Label1->setFont(bold);
+    setFixedSize(410, 209);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+TMessage1Form::~TMessage1Form() = default;
+
+void TMessage1Form::ShowNow()
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    raise();
+    if (QWidget* owner = parentWidget())
+        owner->repaint();
+    repaint();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

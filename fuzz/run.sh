@@ -33,7 +33,7 @@ for seeds in corpus/*/; do
     took=$(( $(date +%s) - start ))
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$artifacts/log" | tail -n 1)
     [ -n "$runs" ] || runs="?"
-    grep -E '^(INFO: seed corpus|#[0-9]+ *DONE|stat::)' "$artifacts/log" || true
+    grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+DONE|stat::)' "$artifacts/log" || true
     if [ "$rc" -ne 0 ]; then
         echo "--- fuzz_$name failed (exit $rc):"
         tail -n 80 "$artifacts/log"

@@ -10,6 +10,7 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "imaging/SpiLoad.h"
 #include "core/Failure.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/Handlers.h"
@@ -167,7 +168,9 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // Plug-ins in the working folder are loaded with the file import.
+    // The Susie plug-ins of the folder the program started in, once.
+    AppSpiLoader().LoadPlugins(WorkingFolder);
+    PluginLoad = [](const QString& path) { return AppSpiLoader().LoadImage(path); };
     ArchiveShared = IsArchiveShared(WorkingFolder);
     ui_->SpeedButton4->setEnabled(ArchiveShared);
     ShowLockIndicator();

@@ -184,6 +184,37 @@ private slots:
         QCOMPARE(form_->Pages.lines.last(), QStringLiteral("00000002.jpg"));
     }
 
+    // A Susie plug-in in the folder the program starts in reads what the
+    // image layer cannot; a damaged file it accepts but cannot decode is
+    // "読込めないデータ形式です" and leaves nothing behind.
+    void aPluginOfTheWorkingFolderReadsWhatTheLayerCannot()
+    {
+        MakeCat(0, 0);
+        const QString work = root_->path() + QStringLiteral("/work");
+        QVERIFY(QDir().mkpath(work));
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_TEST_SPI_DIR "/d24.spi"), work + QStringLiteral("/d24.SPI")));
+        QVERIFY(WriteTestFile(Input(QStringLiteral("photo.xyz")), "TSPI:d24\n"));
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_TEST_SPI_DIR "/picfail.spi"), work + QStringLiteral("/picfail.spi")));
+        QVERIFY(WriteTestFile(Input(QStringLiteral("broken.xyz")), "TSPI:picfail\n"));
+        form_ = std::make_unique<TForm1>(prompt_, root_->path(), work);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        Choose(Input(QStringLiteral("photo.xyz")));
+        Click("Menu08");
+        QVERIFY(prompt_.Texts().empty());
+        QCOMPARE(form_->Pages.lines, (QStringList{QStringLiteral("00000001"), QStringLiteral("00000001.jpg")}));
+        QVERIFY(SizeOf(Cat(QStringLiteral("Image/00000001.jpg"))).width() > 0);
+        // one that no plug-in accepts, and one whose plug-in fails to decode it
+        for (const char* name : {"notes.jpg", "broken.xyz"}) {
+            prompt_.Clear();
+            Choose(Input(QLatin1String(name)));
+            Click("Menu08");
+            QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("読込めないデータ形式です")});
+            QCOMPARE(form_->Pages.Count(), 1);
+            QCOMPARE(PageFiles().size(), qsizetype(3));
+        }
+    }
+
     void aFullCategoryRefusesBeforeAnyDialog()
     {
         MakeCat(999, 999);

@@ -76,7 +76,15 @@ QRect Normalised(int left, int top, int width, int height)
         std::swap(x0, x1);
     if (y1 < y0)
         std::swap(y0, y1);
-    return QRect(ClampToInt(x0), ClampToInt(y0), ClampToInt(x1 - x0), ClampToInt(y1 - y0));
+    // As QRect keeps it: the last column and row (x1 - 1, y1 - 1) and the
+    // width and height must each fit an int, so a drag that reaches past the
+    // int range is cut short there.
+    constexpr int64_t kMax = std::numeric_limits<int>::max();
+    x0 = std::max<int64_t>(x0, std::numeric_limits<int>::min() + int64_t(1));
+    y0 = std::max<int64_t>(y0, std::numeric_limits<int>::min() + int64_t(1));
+    x1 = std::min({x1, kMax + 1, x0 + kMax});
+    y1 = std::min({y1, kMax + 1, y0 + kMax});
+    return QRect(QPoint(int(x0), int(y0)), QPoint(int(x1 - 1), int(y1 - 1)));
 }
 
 QRect CutInPicture(const QRect& cut, int pictureWidth, int pictureHeight)

@@ -114,6 +114,12 @@ private slots:
         // rectangle itself must be representable (its right edge fits an int).
         QVERIFY(CutInPicture(QRect(INT_MAX - 5, 0, 5, 5), 400, 300).isEmpty());
         QVERIFY(CutInPicture(QRect(0, INT_MAX - 5, 5, 5), 400, 300).isEmpty());
+        // A right or bottom edge on the last int, and extents that would pass
+        // it: kept within the int range.
+        QVERIFY(CutInPicture(QRect(QPoint(INT_MAX - 5, 0), QPoint(INT_MAX, 4)), 400, 300).isEmpty());
+        QCOMPARE(Normalised(10, 0, INT_MAX, 5), QRect(QPoint(10, 0), QPoint(INT_MAX, 4)));
+        QCOMPARE(Normalised(INT_MIN + 10, 0, INT_MAX, 5).width(), INT_MAX);
+        QCOMPARE(CutInPicture(Normalised(-10, -10, INT_MAX, INT_MAX), 400, 300), QRect(0, 0, 400, 300));
         // Widths that reach past the picture by nearly the whole int range.
         QCOMPARE(CutInPicture(QRect(0, 0, INT_MAX, INT_MAX), 400, 300), QRect(0, 0, 400, 300));
         QCOMPARE(CutInPicture(QRect(-100, -100, INT_MAX - 100, 200), 400, 300), QRect(0, 0, 400, 100));

@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "ui/widgets/Controls.h"
 #include "ui/TForm1.h"
+#include "ui/widgets/Handlers.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -285,7 +286,10 @@ private slots:
         AppPrompt().Clear();
         QPushButton button;
         int after = 0;
-        QObject::connect(&button, &QPushButton::clicked, [] { throw std::runtime_error("disk on fire"); });
+        // Through the handler boundary, as every handler of the program is
+        // connected: the exception stops there, before Qt's event dispatch.
+        ConnectHandler(nullptr, &button, &QPushButton::clicked, &button,
+                       [] { throw std::runtime_error("disk on fire"); });
         button.show();
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(AppPrompt().shown.size(), size_t(1));

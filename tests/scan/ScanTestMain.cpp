@@ -1,0 +1,25 @@
+// The scan tests' main: the library's settings go to a temporary folder,
+// and SANE is shut down before the program ends.
+//
+// Each SANE configuration (tests/scan/sane/<case>) runs in a process of its
+// own, as SANE reads SANE_CONFIG_DIR once: ctest starts this program once per
+// configuration with a gtest filter naming that configuration's suites.
+
+#include "imaging/scan/ScanThread.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    QTemporaryDir configDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configDir.path());
+    int rc = RUN_ALL_TESTS();
+    scan::ShutdownScanning();
+    return rc;
+}

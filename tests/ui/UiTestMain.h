@@ -20,6 +20,8 @@ int RegisterUiTest(const char* name, UiTestFactory factory);
 // The scripted prompt the application object reports exceptions to.
 ScriptedPrompt& AppPrompt();
 
+// The content of a file, or "<missing>" when it cannot be read.
+QByteArray ReadBytes(const QString& path);
 // Writes a file (and its folders); returns success.
 bool WriteTestFile(const QString& path, const QByteArray& bytes);
 // Makes a category folder with Image, Thumb and Text inside.

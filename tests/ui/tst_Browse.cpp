@@ -39,12 +39,6 @@ QByteArray Cp932(const QString& s)
     return EncodeCp932(s);
 }
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // A category with `pages` pages: entries 00000001.jpg .., memo i holds
 // "memo i" (CP932, CR LF), no thumbnails.
 void MakePages(const QString& root, const QString& name, int pages)

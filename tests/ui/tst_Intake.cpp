@@ -24,12 +24,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 QSize SizeOf(const QString& path)
 {
     ImageHandle h = ImgKitFileLoad(path);

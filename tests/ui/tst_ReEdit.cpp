@@ -26,12 +26,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // A 24-bit picture whose every pixel tells where it is.
 ImageHandle Picture(int w, int h)
 {

@@ -26,12 +26,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // Every file under `root` with its content.
 std::map<QString, QByteArray> Snapshot(const QString& root)
 {

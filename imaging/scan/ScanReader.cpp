@@ -2,11 +2,30 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace scan {
 namespace {
+
+// A page's worth of rows costs a page fault each as the scan first touches
+// it: for an A4 colour page at 600 dpi some 25,000 of them, more time than
+// the rest of the loop. Large pages where the system grants them on request.
+void AskForHugePages(ImageHandle& block)
+{
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block.Data()) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block.Data()) + block.Size()) & ~(kHuge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+#endif
+}
 
 // Where the rows of the picture go, top row first (y = 0).
 class Canvas {
@@ -29,6 +48,7 @@ public:
             if (!dib_)
                 return false;
             bits_ = dib_.Data() + sizeof(BitmapInfoHeader) + std::size_t(palette_) * 4;
+            AskForHugePages(dib_);
         }
         return true;
     }

@@ -11,7 +11,9 @@
 namespace scan {
 namespace {
 
-thread_local bool t_onScanThread = false;
+class Worker;
+// The worker whose thread this is (null on every other thread).
+thread_local Worker* t_worker = nullptr;
 
 class Worker {
 public:
@@ -39,7 +41,7 @@ public:
 private:
     void Run()
     {
-        t_onScanThread = true;
+        t_worker = this;
         SANE_Int version = 0;
         if (sane_init(&version, nullptr) == SANE_STATUS_GOOD)
             g_version.store(version);
@@ -77,6 +79,12 @@ std::unique_ptr<Worker> g_worker;
 
 void PostScanJob(std::function<void()> job)
 {
+    // From a job: onto the same queue, also while that worker shuts down
+    // (it runs every job left before sane_exit), never to a new thread.
+    if (t_worker) {
+        t_worker->Post(std::move(job));
+        return;
+    }
     std::lock_guard lock(g_workerMutex);
     if (!g_worker)
         g_worker = std::make_unique<Worker>();
@@ -85,7 +93,7 @@ void PostScanJob(std::function<void()> job)
 
 bool OnScanThread()
 {
-    return t_onScanThread;
+    return t_worker != nullptr;
 }
 
 int SaneVersionCode()

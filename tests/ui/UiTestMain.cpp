@@ -9,6 +9,7 @@
 
 #include "tests/ui/UiTestMain.h"
 
+#include "imaging/ImgKit.h"
 #include "ui/widgets/TApplication.h"
 
 #include <QDir>
@@ -48,6 +49,15 @@ QByteArray ReadBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QSize SizeOf(const QString& path)
+{
+    ImageHandle h = ImgKitFileLoad(path);
+    ImgKitInfo info{};
+    if (!h || !ImgKitImageInfo(h, info))
+        return {};
+    return {info.width, info.height};
 }
 
 bool WriteTestFile(const QString& path, const QByteArray& bytes)

@@ -4,6 +4,7 @@
 #include "tests/support/ScriptedPrompt.h"
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
@@ -22,6 +23,9 @@ ScriptedPrompt& AppPrompt();
 
 // The content of a file, or "<missing>" when it cannot be read.
 QByteArray ReadBytes(const QString& path);
+// Width and height of the image in a file; an invalid size when it cannot
+// be read.
+QSize SizeOf(const QString& path);
 // Writes a file (and its folders); returns success.
 bool WriteTestFile(const QString& path, const QByteArray& bytes);
 // Makes a category folder with Image, Thumb and Text inside.

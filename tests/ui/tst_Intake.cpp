@@ -24,15 +24,6 @@
 
 namespace {
 
-QSize SizeOf(const QString& path)
-{
-    ImageHandle h = ImgKitFileLoad(path);
-    ImgKitInfo info{};
-    if (!h || !ImgKitImageInfo(h, info))
-        return {};
-    return {info.width, info.height};
-}
-
 }  // namespace
 
 class IntakeTest : public QObject {

@@ -41,15 +41,6 @@ ImageHandle Picture(int w, int h)
     return dib;
 }
 
-QSize SizeOf(const QString& path)
-{
-    ImageHandle h = ImgKitFileLoad(path);
-    ImgKitInfo info{};
-    if (!h || !ImgKitImageInfo(h, info))
-        return {};
-    return {info.width, info.height};
-}
-
 // Writes at most `bytes` per file while alive: a full disk, for the test.
 struct FileSizeLimit {
     rlimit old{};

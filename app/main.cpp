@@ -1,6 +1,7 @@
 // Tolvane: start-up and the message loop.
 
 #include "core/SingleInstance.h"
+#include "imaging/scan/ScanThread.h"
 #include "ui/widgets/QtPrompt.h"
 #include "ui/widgets/TApplication.h"
 #include "ui/TForm1.h"
@@ -19,6 +20,9 @@ int main(int argc, char* argv[])
     TApplication app(argc, argv);
     QtPrompt prompt;
     app.SetPrompt(&prompt);
+    // SANE starts with the first scanner call and ends here, after the
+    // window, on every way out.
+    scan::ScanLibraryGuard scanning;
 
     int result = 0;
     {

@@ -11,9 +11,11 @@
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "imaging/SpiLoad.h"
+#include "imaging/scan/ScanEasySettings.h"
 #include "core/Failure.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/Handlers.h"
+#include "ui/widgets/QtScanner.h"
 #include "ui/widgets/TApplication.h"
 #include "ui/TMessage1Form.h"
 #include "ui/TOptionForm.h"
@@ -51,8 +53,10 @@ QFont FormFont(const char* family, int pixels)
 }  // namespace
 
 TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workingFolder, QWidget* parent)
-    : QWidget(parent), prompt_(prompt), ui_(std::make_unique<Ui::TForm1>())
+    : QWidget(parent), prompt_(prompt), qtScanner_(std::make_unique<QtScanner>(this)),
+      ui_(std::make_unique<Ui::TForm1>())
 {
+    ScanSeam = qtScanner_.get();
     ui_->setupUi(this);
     setWindowTitle(TApplication::Title());
     // Fixed-size dialog border: system menu and minimise only.
@@ -610,8 +614,21 @@ void TForm1::Menu02Click() {}
 void TForm1::Menu03Click() {}
 void TForm1::Menu04Click() {}
 void TForm1::Menu05Click() {}
-void TForm1::Menu06Click() {}
-void TForm1::Menu07Click() {}
+void TForm1::Menu06Click()
+{
+    (void)ScanSeam->ScanSelect();
+}
+
+void TForm1::Menu07Click()
+{
+    if (!BeginAddingPage())
+        return;
+    ImageHandle image = ScanSeam->Scan();
+    if (!image)
+        return;  // closed, cancelled or failed: the library's windows have said what there was to say
+    AddAcquiredPage(std::move(image));
+}
+
 void TForm1::Menu08Click()
 {
     if (!BeginAddingPage())
@@ -695,7 +712,20 @@ void TForm1::AddAcquiredPage(ImageHandle image)
 }
 void TForm1::Menu09Click() {}
 void TForm1::SpeedButton1Click() {}
-void TForm1::SpeedButton2Click() {}
+void TForm1::SpeedButton2Click()
+{
+    if (!BeginAddingPage())
+        return;
+    ImgKitScanEasyBlock block = ScanEasyBlockFromSettings(AppSettings());
+    ImageHandle image = ScanSeam->ScanEasy(block);
+    if (!image) {
+        const QString message = ScanEasyErrorMessage(block.error);
+        if (!message.isEmpty())
+            prompt_.MessageBox(message, QStringLiteral("Tolvane"), BoxButtons::Ok);
+        return;
+    }
+    AddAcquiredPage(std::move(image));
+}
 void TForm1::SpeedButton3Click()
 {
     ReEditPage();

@@ -16,6 +16,8 @@
 #include <optional>
 
 class Prompt;
+class QtScanner;
+class Scanner;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -62,6 +64,9 @@ public:
     // The reader tried when the image layer cannot read an imported file
     // (the Susie plug-ins); none: such files are unreadable.
     std::function<ImageHandle(const QString&)> PluginLoad;
+    // The scanner the three scan commands use: the image library's windows
+    // over SANE, unless a test puts its own in.
+    Scanner* ScanSeam = nullptr;
 
     const Slot& SlotAt(int s) const { return slots_[s]; }
     QMenu* PopupMenu() const { return popupMenu_; }
@@ -159,6 +164,7 @@ private:
     void ResetToNoCategory();
 
     Prompt& prompt_;
+    std::unique_ptr<QtScanner> qtScanner_;
     std::unique_ptr<Ui::TForm1> ui_;
     std::array<Slot, 4> slots_{};
     QMenu* popupMenu_ = nullptr;

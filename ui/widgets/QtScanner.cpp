@@ -1,0 +1,18 @@
+#include "ui/widgets/QtScanner.h"
+
+#include "imaging/scandialogs/ImgKitScan.h"
+
+bool QtScanner::ScanSelect()
+{
+    return ImgKitScanSelect(window_);
+}
+
+ImageHandle QtScanner::Scan()
+{
+    return ImgKitScan(window_);
+}
+
+ImageHandle QtScanner::ScanEasy(ImgKitScanEasyBlock& block)
+{
+    return ImgKitScanEasy(window_, block);
+}

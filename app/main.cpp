@@ -2,8 +2,8 @@
 
 #include "core/SingleInstance.h"
 #include "imaging/scan/ScanThread.h"
-#include "ui/widgets/QtPrompt.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/QtPrompt.h"
+#include "widgets/TApplication.h"
 #include "ui/TForm1.h"
 
 #include <QCoreApplication>

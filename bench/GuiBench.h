@@ -3,7 +3,7 @@
 // the program's fonts, settings kept in a temporary folder, then the
 // registered benchmarks.
 
-#include "ui/widgets/TApplication.h"
+#include "widgets/TApplication.h"
 
 #include <QByteArray>
 #include <QSettings>

@@ -13,8 +13,8 @@
 #include "editor/TEditForm.h"
 #include "editor/TfColorPreview.h"
 #include "imaging/ImageHandle.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/Controls.h"
+#include "widgets/TApplication.h"
 
 #include <QDialog>
 #include <QFile>

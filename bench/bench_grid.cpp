@@ -5,8 +5,8 @@
 #include "core/Settings.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
-#include "ui/widgets/QtPrompt.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/QtPrompt.h"
+#include "widgets/TApplication.h"
 #include "ui/TForm1.h"
 
 #include <QDir>

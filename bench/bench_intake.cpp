@@ -7,7 +7,7 @@
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/TForm1.h"
-#include "ui/widgets/QtPrompt.h"
+#include "widgets/QtPrompt.h"
 #include "bench/GuiBench.h"
 
 #include <QDir>

@@ -13,7 +13,7 @@
 #include "core/Settings.h"
 #include "imaging/scan/ScanThread.h"
 #include "ui/TForm1.h"
-#include "ui/widgets/QtPrompt.h"
+#include "widgets/QtPrompt.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,8 +4,8 @@
 // and selecting the first one.
 
 #include "core/Settings.h"
-#include "ui/widgets/QtPrompt.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/QtPrompt.h"
+#include "widgets/TApplication.h"
 #include "ui/TForm1.h"
 
 #include <QDir>

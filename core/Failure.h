@@ -3,7 +3,7 @@
 // error box: the message exactly as the program words it, and the system's
 // reason (if any) as the box's detailed text. Thrown by logic that must stop
 // the command that called it; caught at the event-handler boundary
-// (ui/widgets/Handlers.h), never inside Qt's event dispatch.
+// (widgets/Handlers.h), never inside Qt's event dispatch.
 
 #include <QString>
 

@@ -12,7 +12,7 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -2,7 +2,7 @@
 // A panel used as a title strip: its caption is drawn at the left edge,
 // vertically centred, in the highlight colours of the palette.
 
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 
 class TTitlePanel : public TPanel {
     Q_OBJECT

@@ -4,7 +4,7 @@
 
 #include "core/Decimal.h"
 #include "editor/EditorGeometry.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

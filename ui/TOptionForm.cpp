@@ -4,7 +4,7 @@
 
 #include "core/Decimal.h"
 #include "core/Settings.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include <QFont>
 #include <QGuiApplication>

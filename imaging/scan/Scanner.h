@@ -1,7 +1,7 @@
 #pragma once
 // The seam through which the program scans: each call is modal (the
 // library's windows, the scan itself) and answers with a picture or none.
-// The program uses QtScanner (ui/widgets), which calls the ImgKit scanner
+// The program uses QtScanner (widgets), which calls the ImgKit scanner
 // functions; tests may answer from a script instead.
 
 #include "imaging/ImageHandle.h"

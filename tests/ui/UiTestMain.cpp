@@ -10,7 +10,7 @@
 #include "tests/ui/UiTestMain.h"
 
 #include "imaging/ImgKit.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/TApplication.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,7 +9,7 @@
 #include "core/Settings.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 #include "ui/TForm1.h"
 #include "ui/TfNewFolder.h"
 

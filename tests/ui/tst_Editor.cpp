@@ -9,7 +9,7 @@
 #include "editor/TTitlePanel.h"
 #include "editor/TfSize.h"
 #include "imaging/Dib.h"
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 
 #include <QGuiApplication>
 #include <QLabel>

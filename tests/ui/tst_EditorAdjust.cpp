@@ -9,7 +9,7 @@
 #include "editor/TfSize.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 
 #include <QLabel>
 #include <QLineEdit>

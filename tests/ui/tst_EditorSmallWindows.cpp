@@ -7,8 +7,8 @@
 #include "editor/TfColorPreview.h"
 #include "editor/TfSize.h"
 #include "editor/TfWait.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/TRadioGroup.h"
+#include "widgets/Controls.h"
+#include "widgets/TRadioGroup.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>

@@ -9,7 +9,7 @@
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/TForm1.h"
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 
 #include <QAbstractButton>
 #include <QApplication>

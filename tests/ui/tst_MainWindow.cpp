@@ -5,9 +5,9 @@
 #include "tests/ui/UiTestMain.h"
 
 #include "core/Settings.h"
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 #include "ui/TForm1.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include <QAction>
 #include <QCheckBox>

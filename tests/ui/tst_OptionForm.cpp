@@ -7,7 +7,7 @@
 
 #include "core/Settings.h"
 #include "ui/TOptionForm.h"
-#include "ui/widgets/TRadioGroup.h"
+#include "widgets/TRadioGroup.h"
 
 #include <QApplication>
 #include <QFontInfo>

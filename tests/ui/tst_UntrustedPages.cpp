@@ -10,8 +10,8 @@
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/TForm1.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Controls.h"
+#include "widgets/Handlers.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "ui/widgets/TApplication.h"
+#include "widgets/TApplication.h"
 
 #include "core/Prompt.h"
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include <QFont>
 

@@ -1,7 +1,7 @@
-#include "ui/widgets/Handlers.h"
+#include "widgets/Handlers.h"
 
 #include "core/Failure.h"
-#include "ui/widgets/TApplication.h"
+#include "widgets/TApplication.h"
 
 #include <QCoreApplication>
 

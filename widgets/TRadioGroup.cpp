@@ -1,4 +1,4 @@
-#include "ui/widgets/TRadioGroup.h"
+#include "widgets/TRadioGroup.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>

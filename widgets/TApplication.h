@@ -1,6 +1,6 @@
 #pragma once
 // The application object. Handlers keep their exceptions to themselves
-// (ui/widgets/Handlers.h); notify() only stands behind them as a last resort,
+// (widgets/Handlers.h); notify() only stands behind them as a last resort,
 // for an exception from code that is not a handler of ours: it shows the
 // standard error box and the program goes on.
 

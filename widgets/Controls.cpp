@@ -1,4 +1,4 @@
-#include "ui/widgets/Controls.h"
+#include "widgets/Controls.h"
 
 #include <QAction>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "ui/widgets/QtScanner.h"
+#include "widgets/QtScanner.h"
 
 #include "imaging/scandialogs/ImgKitScan.h"
 

@@ -1,4 +1,4 @@
-#include "ui/widgets/QtPrompt.h"
+#include "widgets/QtPrompt.h"
 
 #include <QApplication>
 #include <QDesktopServices>

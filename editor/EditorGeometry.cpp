@@ -17,33 +17,7 @@ int ClampToInt(int64_t v)
     return int(std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-int ClampSide(int64_t v)
-{
-    return int(std::clamp<int64_t>(v, 0, MaxControlSide()));
-}
-
 }  // namespace
-
-int MaxControlSide()
-{
-    return QWIDGETSIZE_MAX;
-}
-
-QSize ZoomedSize(int imageWidth, int imageHeight, int zoomLevel)
-{
-    if (zoomLevel == 1)
-        return QSize(ClampSide(imageWidth), ClampSide(imageHeight));
-    if (zoomLevel <= 0) {
-        const int64_t d = 2 - int64_t(zoomLevel);
-        return QSize(ClampSide(imageWidth / d), ClampSide(imageHeight / d));
-    }
-    return QSize(ClampSide(int64_t(zoomLevel) * imageWidth), ClampSide(int64_t(zoomLevel) * imageHeight));
-}
-
-int CenterOffset(int windowSide, int controlSide)
-{
-    return controlSide > windowSide ? 0 : (windowSide - controlSide) / 2;
-}
 
 int ToPicture(int controlValue, int zoomLevel)
 {

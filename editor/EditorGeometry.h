@@ -5,22 +5,17 @@
 // preview, the colour-balance offsets and the sides computed by the resize
 // dialog. Integer division truncates toward zero throughout.
 
+#include "widgets/ZoomView.h"
+
 #include <QRect>
 #include <QSize>
 
 namespace EditorGeometry {
 
-// The largest side Qt gives a widget; a zoomed control never asks for more.
-int MaxControlSide();
-
-// The control's size for a zoom level: level 1 is the natural size; levels
-// 0, -1, -2 … divide by 2, 3, 4 …; levels 2, 3 … multiply by the level.
-// Each side is clamped to 0 … MaxControlSide().
-QSize ZoomedSize(int imageWidth, int imageHeight, int zoomLevel);
-
-// Where a control of `controlSide` lands in a window of `windowSide`:
-// centred, or at 0 when it is larger than the window.
-int CenterOffset(int windowSide, int controlSide);
+// The zoom arithmetic is the one of every zoomed picture (widgets/ZoomView).
+using Zoom::CenterOffset;
+using Zoom::MaxControlSide;
+using Zoom::ZoomedSize;
 
 // One value of the cut rectangle from control pixels to picture pixels:
 // multiplied by (2 - level) for level <= 0, divided by the level for

@@ -193,33 +193,24 @@ void TEditForm::ShowEditImage()
         prompt_.MessageBox(TooLargeMessage(), QString(), BoxButtons::Ok);
 }
 
+Zoom::ZoomedPicture TEditForm::Picture() const
+{
+    return Zoom::ZoomedPicture(const_cast<TEditForm*>(this), ui_->ScrollBox, ui_->ScrollBoxContents, ui_->Image);
+}
+
 void TEditForm::ApplyZoom()
 {
-    if (ZoomLevel == 1) {
-        ui_->Image->SetAutoSize(true);
-    } else {
-        ui_->Image->SetAutoSize(false);
-        ui_->Image->resize(ZoomedSize(ImageWidth, ImageHeight, ZoomLevel));
-    }
-    CenterImage();
+    Picture().Apply(ImageWidth, ImageHeight, ZoomLevel);
 }
 
 void TEditForm::CenterImage()
 {
-    TImage* image = ui_->Image;
-    image->move(CenterOffset(width(), image->width()), CenterOffset(height(), image->height()));
-    UpdateScrollRange();
+    Picture().CenterImage();
 }
 
 void TEditForm::UpdateScrollRange()
 {
-    // The scrolled area holds the control and is never smaller than the view.
-    const QRect r = ui_->Image->geometry();
-    const QSize view = ui_->ScrollBox->maximumViewportSize();
-    const qint64 w = std::max<qint64>(view.width(), qint64(r.x()) + r.width());
-    const qint64 h = std::max<qint64>(view.height(), qint64(r.y()) + r.height());
-    ui_->ScrollBoxContents->resize(int(std::min<qint64>(w, MaxControlSide())),
-                                   int(std::min<qint64>(h, MaxControlSide())));
+    Picture().UpdateScrollRange();
 }
 
 void TEditForm::Redraw()

@@ -23,6 +23,7 @@
 // leaves the picture as it was and says "画像を処理できませんでした".
 
 #include "imaging/ImageHandle.h"
+#include "widgets/ZoomView.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -145,6 +146,7 @@ private:
     void ReportFailure();
     void RedrawCutShape();
     void UpdateScrollRange();
+    Zoom::ZoomedPicture Picture() const;
     void SetToolButtonsEnabled(bool enabled);
     void ZeroTrackBars();
     // Back from a colour preview (confirmed or cancelled): preview image

@@ -1,0 +1,74 @@
+#include "widgets/ZoomView.h"
+
+#include "widgets/Controls.h"
+
+#include <QScrollArea>
+#include <QWidget>
+#include <algorithm>
+#include <cstdint>
+
+namespace Zoom {
+
+namespace {
+
+int ClampSide(int64_t v)
+{
+    return int(std::clamp<int64_t>(v, 0, MaxControlSide()));
+}
+
+}  // namespace
+
+int MaxControlSide()
+{
+    return QWIDGETSIZE_MAX;
+}
+
+QSize ZoomedSize(int imageWidth, int imageHeight, int zoomLevel)
+{
+    if (zoomLevel == 1)
+        return QSize(ClampSide(imageWidth), ClampSide(imageHeight));
+    if (zoomLevel <= 0) {
+        const int64_t d = 2 - int64_t(zoomLevel);
+        return QSize(ClampSide(imageWidth / d), ClampSide(imageHeight / d));
+    }
+    return QSize(ClampSide(int64_t(zoomLevel) * imageWidth), ClampSide(int64_t(zoomLevel) * imageHeight));
+}
+
+int CenterOffset(int windowSide, int controlSide)
+{
+    return controlSide > windowSide ? 0 : (windowSide - controlSide) / 2;
+}
+
+int ScrolledBy(int value, int delta, int maximum)
+{
+    const int64_t v = int64_t(value) + delta;
+    return int(std::clamp<int64_t>(v, 0, std::max(maximum, 0)));
+}
+
+void ZoomedPicture::Apply(int naturalWidth, int naturalHeight, int zoomLevel)
+{
+    if (zoomLevel == 1) {
+        image_->SetAutoSize(true);
+    } else {
+        image_->SetAutoSize(false);
+        image_->resize(ZoomedSize(naturalWidth, naturalHeight, zoomLevel));
+    }
+    CenterImage();
+}
+
+void ZoomedPicture::CenterImage()
+{
+    image_->move(CenterOffset(window_->width(), image_->width()), CenterOffset(window_->height(), image_->height()));
+    UpdateScrollRange();
+}
+
+void ZoomedPicture::UpdateScrollRange()
+{
+    const QRect r = image_->geometry();
+    const QSize view = box_->maximumViewportSize();
+    const int64_t w = std::max<int64_t>(view.width(), int64_t(r.x()) + r.width());
+    const int64_t h = std::max<int64_t>(view.height(), int64_t(r.y()) + r.height());
+    contents_->resize(int(std::min<int64_t>(w, MaxControlSide())), int(std::min<int64_t>(h, MaxControlSide())));
+}
+
+}  // namespace Zoom

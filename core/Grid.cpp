@@ -37,3 +37,14 @@ int32_t LastFourStart(int32_t P)
 {
     return std::max(P - 4, 0);
 }
+
+int32_t TurnedPage(int32_t index, int32_t pageTurn, int32_t count)
+{
+    if (count <= 0)
+        return -1;
+    if (pageTurn == 1)
+        return std::clamp(index + 1, 0, count - 1);
+    if (pageTurn == 2)
+        return std::clamp(index - 1, 0, count - 1);
+    return -1;
+}

@@ -36,3 +36,9 @@ int32_t PageForwardFour(int32_t T, int32_t P);
 
 // The first shown index that puts the last four pages on display.
 int32_t LastFourStart(int32_t P);
+
+// The page the viewer shows after a showing that ended with `pageTurn`
+// (1 next, 2 previous) on page `index` of `count`: one further, kept within
+// 0 … count - 1, so turning past either end shows the same page again. -1
+// when the showing asked for no turn (viewing ends).
+int32_t TurnedPage(int32_t index, int32_t pageTurn, int32_t count);

@@ -56,9 +56,7 @@ private:
 
 QString TEditForm::TooLargeMessage()
 {
-    return QStringLiteral("画像が大きすぎるので Windows 95/98 では表示できません。\n"
-                          "ブラウザの一括処理で縮小してから読み込めます。\n"
-                          "Windows 2000/NT の使用をお勧めします。");
+    return Zoom::TooLargeMessage();
 }
 
 QString TEditForm::NoCutAreaMessage()

@@ -21,6 +21,8 @@
 #include "ui/TOptionForm.h"
 #include "ui/TVersionForm.h"
 #include "ui/TfNewFolder.h"
+#include "viewer/TDummy.h"
+#include "viewer/TViewerForm.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
@@ -162,6 +164,7 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workin
     ConnectHandler(&prompt_, ui_->N4, &QAction::triggered, this, &TForm1::Menu05Click);
 
     ApplyHints(this);
+    viewer_ = std::make_unique<TViewerForm>(prompt_, AppSettings(), AppSettingsStore(), this);
     FormCreate();
 }
 
@@ -175,6 +178,7 @@ void TForm1::FormCreate()
     // The Susie plug-ins of the folder the program started in, once.
     AppSpiLoader().LoadPlugins(WorkingFolder);
     PluginLoad = [](const QString& path) { return AppSpiLoader().LoadImage(path); };
+    ViewerLoad = [](const QString& path) { return ImgKitFileLoad(path); };
     ArchiveShared = IsArchiveShared(WorkingFolder);
     ui_->SpeedButton4->setEnabled(ArchiveShared);
     ShowLockIndicator();
@@ -196,6 +200,7 @@ void TForm1::showEvent(QShowEvent* event)
 void TForm1::FormShow()
 {
     LoadSettings(AppSettings(), AppSettingsStore());
+    viewer_->SetToolPanelPos(AppSettings().ViewerToolBarX, AppSettings().ViewerToolBarY);
     ShowModeSwitch();
     ListCategories();
     SelectCategoryRow(0);
@@ -609,7 +614,37 @@ void TForm1::Menu10Click()
     SaveSettings(s, AppSettingsStore());
 }
 
-void TForm1::Menu01Click() {}
+void TForm1::Menu01Click()
+{
+    ShowPageInViewer();
+}
+
+void TForm1::ShowPageInViewer()
+{
+    if (!HasCategory() || Grid.K < 0 || Grid.K >= Grid.P)
+        return;
+    int page = Grid.K;  // turning pages leaves the clicked page as it is
+    const TDummy backdrop(this);
+    for (;;) {
+        // One page block at a time: the shown page's goes before the next loads.
+        ImageHandle block = ViewerLoad(ResolveExistingPath(ImagePath(CurrentFolder, Pages, page)));
+        if (!block) {
+            prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+            return;
+        }
+        if (!viewer_->DrawPage(block)) {
+            prompt_.MessageBox(Zoom::TooLargeMessage(), QString(), BoxButtons::Ok);
+            return;
+        }
+        viewer_->PlaceOnScreen();
+        viewer_->PageTurn = TViewerForm::kNoTurn;
+        prompt_.ExecModal(*viewer_);
+        const int next = TurnedPage(page, viewer_->PageTurn, Grid.P);
+        if (next < 0)
+            return;
+        page = next;
+    }
+}
 void TForm1::Menu02Click() {}
 void TForm1::Menu03Click() {}
 void TForm1::Menu04Click() {}

@@ -17,6 +17,7 @@
 
 class Prompt;
 class QtScanner;
+class TViewerForm;
 class Scanner;
 class QCheckBox;
 class QLabel;
@@ -67,9 +68,13 @@ public:
     // The scanner the three scan commands use: the image library's windows
     // over SANE, unless a test puts its own in.
     Scanner* ScanSeam = nullptr;
+    // How the viewer reads a page image (the image layer; tests may put in
+    // their own).
+    std::function<ImageHandle(const QString&)> ViewerLoad;
 
     const Slot& SlotAt(int s) const { return slots_[s]; }
     QMenu* PopupMenu() const { return popupMenu_; }
+    TViewerForm& Viewer() const { return *viewer_; }
     Prompt& GetPrompt() const { return prompt_; }
 
     // Start-up and shutdown steps.
@@ -99,6 +104,9 @@ public:
     // Opens the clicked page in the editor and stores the edited picture
     // under the page's own file.
     void ReEditPage();
+    // The clicked page full screen in the viewer, with page turning on a
+    // copy of the clicked index.
+    void ShowPageInViewer();
 
     // Applies the sharing choice of the options dialog.
     void ApplySharingChoice(bool share);
@@ -166,6 +174,7 @@ private:
     Prompt& prompt_;
     std::unique_ptr<QtScanner> qtScanner_;
     std::unique_ptr<Ui::TForm1> ui_;
+    std::unique_ptr<TViewerForm> viewer_;
     std::array<Slot, 4> slots_{};
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;

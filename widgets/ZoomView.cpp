@@ -18,6 +18,13 @@ int ClampSide(int64_t v)
 
 }  // namespace
 
+QString TooLargeMessage()
+{
+    // Shrinking is the way out: tolvane-batch process writes a smaller copy.
+    return QStringLiteral("画像が大きすぎるので表示できません。\n"
+                          "tolvane-batch process で縮小してから読み込めます。");
+}
+
 int MaxControlSide()
 {
     return QWIDGETSIZE_MAX;

@@ -6,12 +6,17 @@
 // makes a picture larger than the screen in memory.
 
 #include <QSize>
+#include <QString>
 
 class QScrollArea;
 class QWidget;
 class TImage;
 
 namespace Zoom {
+
+// What a window says when its picture cannot be drawn (no memory for the
+// screen copy, or a block that is not a picture).
+QString TooLargeMessage();
 
 // The largest side Qt gives a widget; a zoomed control never asks for more.
 int MaxControlSide();

@@ -52,6 +52,22 @@ INSTANTIATE_TEST_SUITE_P(Grid, PagingTest,
                              PagingCase{0, 8, 0, 1, 0, 4}, PagingCase{0, 7, 0, 1, 0, 3},
                              PagingCase{5, 999, 4, 6, 1, 9}, PagingCase{995, 999, 994, 995, 991, 995}));
 
+TEST(ViewerTurn, TurningStopsAtBothEndsAndNoTurnEndsTheViewing)
+{
+    struct Case {
+        int index, turn, count, expected;
+    } const cases[] = {
+        {0, 1, 3, 1}, {1, 1, 3, 2}, {2, 1, 3, 2},  // next, and on the last page the last again
+        {2, 2, 3, 1}, {0, 2, 3, 0},                // previous, and on the first the first again
+        {0, 1, 1, 0}, {0, 2, 1, 0},                // a one-page category
+        {1, 0, 3, -1}, {1, 7, 3, -1},              // no turn: viewing ends
+        {0, 1, 0, -1},                             // nothing to show
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TurnedPage(c.index, c.turn, c.count), c.expected)
+            << c.index << " turn " << c.turn << " of " << c.count;
+}
+
 TEST(GridState, MarksCountOnlyExistingPages)
 {
     GridState g;

@@ -6,7 +6,7 @@
 
 #include "editor/EditorGeometry.h"
 #include "editor/TShape.h"
-#include "editor/TTitlePanel.h"
+#include "widgets/TTitlePanel.h"
 #include "editor/TfSize.h"
 #include "imaging/Dib.h"
 #include "widgets/Controls.h"

@@ -1,4 +1,4 @@
-#include "editor/TTitlePanel.h"
+#include "widgets/TTitlePanel.h"
 
 #include <QPainter>
 

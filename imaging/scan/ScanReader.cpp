@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <sys/mman.h>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <tmmintrin.h>
+#define TOLVANE_SCAN_SSSE3 1
+#endif
 
 namespace scan {
 namespace {
@@ -26,6 +34,81 @@ void AskForHugePages(ImageHandle& block)
     (void)block;
 #endif
 }
+
+// The kernel zeroes each page of a fresh block on the first write to it:
+// some 100 MB for an A4 colour page at 600 dpi, a good part of the loop's
+// time. A helper thread has it done while the loop waits for the scanner,
+// from the block's end back to its start in 2 MiB steps, the order in which
+// the rows arrive (the block is bottom-up). MADV_POPULATE_WRITE leaves a page
+// that is already there as it is, so the loop may write anywhere meanwhile.
+// A kernel without it (before 5.14) answers EINVAL: the helper gives up and
+// the loop's own writes fault the pages in, as they did before. Stop() waits
+// for at most one step; the owner stops the helper before the block goes.
+class Prefault {
+public:
+    Prefault() = default;
+    Prefault(const Prefault&) = delete;
+    Prefault& operator=(const Prefault&) = delete;
+    ~Prefault() { Stop(); }
+
+    void Start(uint8_t* data, std::size_t size)
+    {
+#ifdef MADV_POPULATE_WRITE
+        if (size < kMinimum || thread_.joinable())
+            return;
+        stop_.store(false, std::memory_order_relaxed);
+        gaveUp_.store(false, std::memory_order_relaxed);
+        try {
+            thread_ = std::thread([this, data, size] { Run(data, size); });
+        } catch (const std::system_error&) {
+            // No thread: the loop's writes fault the pages in.
+        }
+#else
+        (void)data;
+        (void)size;
+#endif
+    }
+
+    void Stop()
+    {
+        stop_.store(true, std::memory_order_relaxed);
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // Whether the helper is (or was) ahead of the loop: the pages the rows
+    // land on were zeroed a while ago and are no longer in the cache.
+    bool Ahead() const { return thread_.joinable() && !gaveUp_.load(std::memory_order_relaxed); }
+
+private:
+    static constexpr uintptr_t kStep = uintptr_t(2) << 20;         // a large page
+    static constexpr std::size_t kMinimum = std::size_t(8) << 20;  // smaller blocks: not worth a thread
+
+    void Run(uint8_t* data, std::size_t size)
+    {
+#ifdef MADV_POPULATE_WRITE
+        const uintptr_t begin = reinterpret_cast<uintptr_t>(data) & ~uintptr_t(4095);
+        uintptr_t next = reinterpret_cast<uintptr_t>(data) + size;
+        while (next > begin && !stop_.load(std::memory_order_relaxed)) {
+            const uintptr_t from = std::max(begin, (next - 1) & ~(kStep - 1));
+            if (madvise(reinterpret_cast<void*>(from), next - from, MADV_POPULATE_WRITE) != 0) {
+                if (errno == EINTR)
+                    continue;
+                gaveUp_.store(true, std::memory_order_relaxed);  // EINVAL, ENOMEM, …
+                return;
+            }
+            next = from;
+        }
+#else
+        (void)data;
+        (void)size;
+#endif
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> gaveUp_{false};
+    std::thread thread_;
+};
 
 // Where the rows of the picture go, top row first (y = 0).
 class Canvas {
@@ -49,11 +132,14 @@ public:
                 return false;
             bits_ = dib_.Data() + sizeof(BitmapInfoHeader) + std::size_t(palette_) * 4;
             AskForHugePages(dib_);
+            prefault_.Start(bits_, std::size_t(stride_) * std::size_t(lines));
         }
         return true;
     }
 
     bool KnownHeight() const { return height_ > 0; }
+    // Rows may be written past the cache (see ConvertRow).
+    bool WriteAround() const { return prefault_.Ahead(); }
     int64_t Height() const { return height_ > 0 ? height_ : gathered_; }
     int64_t Stride() const { return stride_; }
 
@@ -75,6 +161,10 @@ public:
 
     ImageHandle Finish(double dpiX, double dpiY)
     {
+        prefault_.Stop();
+#ifdef TOLVANE_SCAN_SSSE3
+        _mm_sfence();  // rows written past the cache are in the block before it goes
+#endif
         if (height_ <= 0) {
             // Rows were gathered top-down; the block wants them bottom-up.
             dib_ = ImageHandle::NewDibForOverwrite(width_, int(gathered_), bitCount_, palette_);
@@ -112,6 +202,7 @@ private:
     ImageHandle dib_;
     uint8_t* bits_ = nullptr;
     std::vector<uint8_t> rows_;
+    Prefault prefault_;  // declared after dib_: stopped before the block is freed
 };
 
 inline unsigned Sample16(const uint8_t* p)
@@ -121,9 +212,113 @@ inline unsigned Sample16(const uint8_t* p)
     return v >> 8;
 }
 
+// RGB to BGR, `w` pixels; src and dst do not overlap.
+void SwapRedBlueScalar(const uint8_t* src, uint8_t* dst, std::size_t w)
+{
+    for (std::size_t x = 0; x < w; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
+}
+
+#ifdef TOLVANE_SCAN_SSSE3
+// Output byte j of a run of 16 pixels (48 bytes) is input byte Source(j).
+constexpr int Source(int j)
+{
+    return 3 * (j / 3) + 2 - j % 3;
+}
+
+// pshufb masks: [output vector][input vector][byte], -1 where the byte of
+// that output vector comes from another input vector.
+struct SwapMasks {
+    int8_t m[3][3][16];
+};
+constexpr SwapMasks MakeSwapMasks()
+{
+    SwapMasks k{};
+    for (int o = 0; o < 3; ++o)
+        for (int i = 0; i < 3; ++i)
+            for (int b = 0; b < 16; ++b) {
+                const int from = Source(o * 16 + b);
+                k.m[o][i][b] = int8_t(from / 16 == i ? from % 16 : -1);
+            }
+    return k;
+}
+constexpr SwapMasks kSwapMasks = MakeSwapMasks();
+
+// Sixteen pixels a step. With `around` the stores bypass the cache: they
+// need 16-byte aligned addresses, so the pixels before the first aligned
+// one go one by one, and the caller fences before the block is handed out.
+template <bool around>
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* src, uint8_t* dst, std::size_t w)
+{
+    std::size_t x = 0;
+    if (around) {
+        while (x < w && (reinterpret_cast<uintptr_t>(dst + 3 * x) & 15) != 0)
+            ++x;
+        SwapRedBlueScalar(src, dst, x);
+    }
+    if (w - x >= 16) {
+        __m128i m[3][3];
+        for (int o = 0; o < 3; ++o)
+            for (int i = 0; i < 3; ++i)
+                m[o][i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[o][i]));
+        for (; x + 16 <= w; x += 16) {
+            const uint8_t* s = src + 3 * x;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+            const __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(a, m[0][0]), _mm_shuffle_epi8(b, m[0][1]));
+            const __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[1][0]), _mm_shuffle_epi8(b, m[1][1])),
+                                            _mm_shuffle_epi8(c, m[1][2]));
+            const __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(b, m[2][1]), _mm_shuffle_epi8(c, m[2][2]));
+            __m128i* d = reinterpret_cast<__m128i*>(dst + 3 * x);
+            if (around) {
+                _mm_stream_si128(d, o0);
+                _mm_stream_si128(d + 1, o1);
+                _mm_stream_si128(d + 2, o2);
+            } else {
+                _mm_storeu_si128(d, o0);
+                _mm_storeu_si128(d + 1, o1);
+                _mm_storeu_si128(d + 2, o2);
+            }
+        }
+    }
+    SwapRedBlueScalar(src + 3 * x, dst + 3 * x, w - x);
+}
+
+bool HaveSsse3()
+{
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return have;
+}
+#endif
+
+// `around`: the row's pages were zeroed ahead of the loop and have left the
+// cache, so stores that bypass it save reading them back first.
+void SwapRedBlue(const uint8_t* src, uint8_t* dst, int w, bool around)
+{
+#ifdef TOLVANE_SCAN_SSSE3
+    if (HaveSsse3()) {
+        if (around)
+            SwapRedBlueSsse3<true>(src, dst, std::size_t(w));
+        else
+            SwapRedBlueSsse3<false>(src, dst, std::size_t(w));
+        return;
+    }
+#endif
+    (void)around;
+    SwapRedBlueScalar(src, dst, std::size_t(w));
+}
+
 // One SANE row into one DIB row. `channel` is the byte of a 24-bit pixel a
-// separate colour frame writes (2 red, 1 green, 0 blue), -1 otherwise.
-void ConvertRow(const SANE_Parameters& p, int channel, const uint8_t* src, uint8_t* dst)
+// separate colour frame writes (2 red, 1 green, 0 blue), -1 otherwise;
+// `around` as for SwapRedBlue.
+void ConvertRow(const SANE_Parameters& p, int channel, const uint8_t* src, uint8_t* dst, bool around)
 {
     const int w = p.pixels_per_line;
     if (p.format == SANE_FRAME_GRAY && p.depth == 1) {
@@ -145,11 +340,7 @@ void ConvertRow(const SANE_Parameters& p, int channel, const uint8_t* src, uint8
     }
     if (p.format == SANE_FRAME_RGB) {
         if (p.depth == 8) {
-            for (int x = 0; x < w; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
+            SwapRedBlue(src, dst, w, around);
         } else if (p.depth == 16) {
             for (int x = 0; x < w; ++x, src += 6, dst += 3) {
                 dst[0] = uint8_t(Sample16(src + 4));
@@ -254,6 +445,9 @@ ScanOutcome ReadScan(FrameSource& source, double dpiX, double dpiY, const std::a
         // The loop's one buffer: whole rows where they fit in 256 KiB.
         const std::size_t bpl = std::size_t(p.bytes_per_line);
         const std::size_t capacity = std::max<std::size_t>(bpl, (std::size_t(256) << 10) / bpl * bpl);
+        // The part of a row left at the end moves to the front once less than
+        // a pipe's worth (64 KiB) is free behind it, not after every read.
+        const std::size_t room = std::min(capacity, std::max<std::size_t>(bpl, std::size_t(64) << 10));
         if (buffer.size() < capacity)
             buffer.resize(capacity);
         const bool growing = frame == 0 && !canvas.KnownHeight();
@@ -261,39 +455,45 @@ ScanOutcome ReadScan(FrameSource& source, double dpiX, double dpiY, const std::a
         const int64_t total = rows > 0 ? rows * int64_t(bpl) : -1;
         int64_t y = 0;
         int64_t done = 0;
-        std::size_t have = 0;
+        std::size_t begin = 0;  // buffer[begin, end): read, not yet in a row
+        std::size_t end = 0;
         for (;;) {
             if (cancelled())
                 return fail(SANE_STATUS_CANCELLED, "cancelled");
+            if (begin > 0 && capacity - end < room) {
+                std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+                end -= begin;
+                begin = 0;
+            }
+            const std::size_t ask = std::min<std::size_t>(capacity - end, 1u << 30);
             SANE_Int len = 0;
-            s = source.Read(buffer.data() + have, int(std::min<std::size_t>(capacity - have, 1u << 30)), &len);
+            s = source.Read(buffer.data() + end, int(ask), &len);
             if (s == SANE_STATUS_EOF)
                 break;
             if (s != SANE_STATUS_GOOD)
                 return fail(s, "sane_read failed");
-            if (len < 0 || std::size_t(len) > capacity - have)
+            if (len < 0 || std::size_t(len) > ask)
                 return fail(SANE_STATUS_IO_ERROR, "sane_read gave a bad length");
-            have += std::size_t(len);
+            end += std::size_t(len);
             done += len;
-            std::size_t off = 0;
-            for (; have - off >= bpl; off += bpl, ++y) {
+            const bool around = canvas.WriteAround();
+            for (; end - begin >= bpl; begin += bpl, ++y) {
                 if (rows > 0 && y >= rows)
                     continue;  // bytes beyond the announced lines are dropped
                 uint8_t* row = canvas.Row(y, growing);
                 if (!row)
                     return fail(growing ? SANE_STATUS_NO_MEM : SANE_STATUS_IO_ERROR,
                                 growing ? "hand scan too long" : "more rows than the first frame");
-                ConvertRow(p, channel, buffer.data() + off, row);
+                ConvertRow(p, channel, buffer.data() + begin, row, around);
             }
-            if (off > 0 && off < have)
-                std::memmove(buffer.data(), buffer.data() + off, have - off);
-            have -= off;
+            if (begin == end)
+                begin = end = 0;
             if (progress)
                 progress(frame, done, total);
         }
         if (y == 0)
             return fail(SANE_STATUS_IO_ERROR, "a frame without data");
-        if (have != 0)
+        if (end != begin)
             return fail(SANE_STATUS_IO_ERROR, "the frame ended inside a row");
         if (y < canvas.Height())
             return fail(SANE_STATUS_IO_ERROR, "the frame ended before its last line");

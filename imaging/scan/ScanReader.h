@@ -9,9 +9,11 @@
 //
 // When the line count is known the block is allocated once, before the first
 // byte arrives, and rows land in it where they belong (the block is bottom-
-// up); a scan costs the block plus one read buffer. A hand scanner does not
-// know its line count (lines == -1): its rows are gathered as they come and
-// turned into the block at the end.
+// up); a scan costs the block plus one read buffer. For a large block a
+// helper thread has the kernel fault its pages in ahead of the rows; it is
+// stopped before ReadScan returns. A hand scanner does not know its line
+// count (lines == -1): its rows are gathered as they come and turned into
+// the block at the end.
 //
 // Whatever happens, sane_cancel ends the scan. The data must agree with the
 // parameters: a frame that ends short, a frame with no data, bytes_per_line

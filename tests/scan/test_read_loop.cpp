@@ -235,3 +235,121 @@ TEST(ReadLoop, StatusesOfStartAndReadComeThrough)
     EXPECT_EQ(c.status, SANE_STATUS_CANCELLED);
     EXPECT_TRUE(c.image.IsNull());
 }
+
+namespace {
+
+// Bytes that differ from row to row and from pixel to pixel.
+QByteArray Noise(std::size_t n, uint32_t seed)
+{
+    QByteArray b(qsizetype(n), Qt::Uninitialized);
+    for (std::size_t i = 0; i < n; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        b[qsizetype(i)] = char(seed >> 24);
+    }
+    return b;
+}
+
+// Every byte of a 24-bit block against the RGB rows it was read from
+// (`bpl` bytes each): the block's rows are bottom-up and blue-green-red, and
+// the padding at the end of each row is zero. Empty when they agree.
+QString CompareRgbRows(const ImageHandle& image, const QByteArray& data, int width, int height, int bpl)
+{
+    const DibLayout l = DibLayoutOf(image);
+    if (!l.valid || l.bitCount != 24 || l.width != width || l.height != height)
+        return QStringLiteral("not a %1 x %2 24-bit block").arg(width).arg(height);
+    const auto* bits = image.Data() + l.bitsOffset;
+    for (int y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const uint8_t*>(data.constData()) + std::size_t(y) * std::size_t(bpl);
+        const uint8_t* row = bits + std::size_t(height - 1 - y) * std::size_t(l.stride);
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (row[3 * x + c] != src[3 * x + 2 - c])
+                    return QStringLiteral("width %1: pixel %2 of row %3, byte %4").arg(width).arg(x).arg(y).arg(c);
+        for (int64_t i = 3 * int64_t(width); i < l.stride; ++i)
+            if (row[i] != 0)
+                return QStringLiteral("width %1: padding byte %2 of row %3").arg(width).arg(i).arg(y);
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(ReadLoop, RgbRowsOfEveryWidthUpToSeventyPixels)
+{
+    // Every width up to a few runs of 16 pixels, some with spare bytes at the
+    // end of each line, in pieces that split rows and pixels.
+    for (int width = 1; width <= 70; ++width) {
+        const int bpl = 3 * width + width % 3;
+        const int height = 4;
+        const QByteArray data = Noise(std::size_t(bpl) * height, uint32_t(width));
+        ScriptedSource src({{Params(SANE_FRAME_RGB, width, height, 8, bpl), data}}, 7 + width % 5);
+        auto out = scan::ReadScan(src, 0, 0);
+        ASSERT_EQ(out.status, SANE_STATUS_GOOD) << "width " << width << ": " << qPrintable(out.detail);
+        const QString diff = CompareRgbRows(out.image, data, width, height, bpl);
+        EXPECT_TRUE(diff.isEmpty()) << qPrintable(diff);
+    }
+}
+
+TEST(ReadLoop, ALargeColourPictureComesThroughWhole)
+{
+    // Some 9 MB: large enough for the block's pages to be faulted in ahead
+    // of the rows. The rows' 4-byte padding shifts where each row starts.
+    const int width = 3001, height = 1000, bpl = 3 * width + 5;
+    const QByteArray data = Noise(std::size_t(bpl) * height, 7);
+    for (int chunk : {65536 + 13, 4093, bpl * 3}) {
+        ScriptedSource src({{Params(SANE_FRAME_RGB, width, height, 8, bpl), data}}, chunk);
+        auto out = scan::ReadScan(src, 600, 600);
+        ASSERT_EQ(out.status, SANE_STATUS_GOOD) << qPrintable(out.detail);
+        const QString diff = CompareRgbRows(out.image, data, width, height, bpl);
+        EXPECT_TRUE(diff.isEmpty()) << "pieces of " << chunk << ": " << qPrintable(diff);
+        EXPECT_GE(src.cancels, 1);
+    }
+}
+
+TEST(ReadLoop, ALargePictureCancelledOrCutShortGivesNoImage)
+{
+    const int width = 3000, height = 1200, bpl = 3 * width;
+    const QByteArray data = Noise(std::size_t(bpl) * height, 11);
+
+    // Cancelled after a tenth of the rows.
+    class CancelMidway : public ScriptedSource {
+    public:
+        CancelMidway(std::deque<Frame> frames, std::atomic<bool>& cancel, int after)
+            : ScriptedSource(std::move(frames), 65536), cancel_(cancel), after_(after)
+        {
+        }
+        SANE_Status Read(uint8_t* b, int n, int* len) override
+        {
+            if (++reads_ == after_)
+                cancel_.store(true);
+            return ScriptedSource::Read(b, n, len);
+        }
+
+    private:
+        std::atomic<bool>& cancel_;
+        int after_;
+        int reads_ = 0;
+    };
+    std::atomic<bool> cancel{false};
+    CancelMidway cancelled({{Params(SANE_FRAME_RGB, width, height, 8, bpl), data}}, cancel,
+                           int(data.size() / 65536 / 10));
+    auto c = scan::ReadScan(cancelled, 0, 0, &cancel);
+    EXPECT_EQ(c.status, SANE_STATUS_CANCELLED);
+    EXPECT_TRUE(c.image.IsNull());
+    EXPECT_GE(cancelled.cancels, 1);
+
+    // The device jams after half the rows.
+    Frame jam{Params(SANE_FRAME_RGB, width, height, 8, bpl), data.left(data.size() / 2)};
+    jam.endStatus = SANE_STATUS_JAMMED;
+    ScriptedSource jammed({jam}, 65536);
+    auto j = scan::ReadScan(jammed, 0, 0);
+    EXPECT_EQ(j.status, SANE_STATUS_JAMMED);
+    EXPECT_TRUE(j.image.IsNull());
+    EXPECT_GE(jammed.cancels, 1);
+
+    // The frame ends half way.
+    ScriptedSource shortFrame({{Params(SANE_FRAME_RGB, width, height, 8, bpl), data.left(data.size() / 2)}}, 65536);
+    auto s = scan::ReadScan(shortFrame, 0, 0);
+    EXPECT_EQ(s.status, SANE_STATUS_IO_ERROR);
+    EXPECT_TRUE(s.image.IsNull());
+}

@@ -2,7 +2,7 @@
 // The one seam through which the program asks the user anything or tells the
 // user anything in a modal way. Windows and logic never open message boxes or
 // run dialogs themselves: they call the Prompt they were given. The program
-// uses the Qt implementation (ui/QtPrompt); tests use a scripted one that
+// uses the Qt implementation (widgets/QtPrompt); tests use a scripted one that
 // records what was shown and answers from a script.
 
 #include <QString>
@@ -10,18 +10,35 @@
 
 class QDialog;
 
+// One filter of a file dialog as a "caption|patterns" pair, patterns
+// separated by ";": {"All Files(*.*)", "*"}, {"TIFF(*,tif)", "*.tif"} ...
+// The caption is shown exactly as given.
+struct FileFilter {
+    QString caption;
+    QString patterns;
+};
+
 // What an open-file dialog shows and allows.
 struct OpenFileRequest {
-    // The filters as "caption|patterns" pairs, patterns separated by ";":
-    // {"All Files(*.*)", "*"}, {"TIFF(*,tif)", "*.tif"} ... The caption is
-    // shown exactly as given.
-    struct Filter {
-        QString caption;
-        QString patterns;
-    };
+    using Filter = FileFilter;
     QList<Filter> filters;
     int selectedFilter = 0;
     QString folder;  // where it opens; empty: the current folder
+};
+
+// What a save-file dialog shows.
+struct SaveFileRequest {
+    using Filter = FileFilter;
+    QList<Filter> filters;
+    int selectedFilter = 0;  // 0-based index into filters
+    QString folder;          // where it opens; empty: the process's working directory
+    QString fileName;        // the proposed name, without extension
+};
+
+// What the user chose in a save-file dialog.
+struct SaveFileAnswer {
+    QString path;            // empty: cancelled
+    int selectedFilter = 0;  // 0-based index of the filter chosen last
 };
 
 enum class DlgIcon {
@@ -73,6 +90,12 @@ public:
     // cancelled. The read-only check box is not offered; the dialog is
     // resizable.
     virtual QString GetOpenFileName(const OpenFileRequest& request) = 0;
+
+    // The save dialog for one file name: the name is taken as typed (no
+    // extension is added) and an existing file is never questioned, the
+    // caller decides both. A Prompt that offers no save dialog answers
+    // cancelled.
+    virtual SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) { return {}; }
 
     // Opens a document (the help) with the desktop's viewer for its type.
     // False when nothing could open it.

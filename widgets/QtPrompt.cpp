@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +18,35 @@ QWidget* ActiveParent(QWidget* fallback)
     if (QWidget* w = QApplication::activeWindow())
         return w;
     return fallback;
+}
+
+// Puts the filters into the dialog so that each caption shows exactly as
+// given and matches its own patterns, and selects one of them. Qt takes a
+// filter's patterns from its last parentheses and, with the details hidden,
+// shows the rest: so "TIFF(*,tif)" shows as written and matches *.tif.
+// Returns the strings the dialog holds, in the order of `filters`.
+QStringList SetFilters(QFileDialog& dialog, const QList<FileFilter>& filters, int selected)
+{
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    QStringList names;
+    for (const auto& f : filters)
+        names << QStringLiteral("%1 (%2)").arg(f.caption, QString(f.patterns).replace(u';', u' '));
+    dialog.setNameFilters(names);
+    if (selected >= 0 && selected < names.size())
+        dialog.selectNameFilter(names.at(selected));
+    return names;
+}
+
+// The index of the dialog's chosen filter in `names` (as SetFilters gave
+// them), or -1. With the details hidden the widget dialog names the chosen
+// filter by its shown caption, a native one by the whole string.
+int ChosenFilter(const QFileDialog& dialog, const QStringList& names, const QList<FileFilter>& filters)
+{
+    const QString chosen = dialog.selectedNameFilter();
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (chosen == names.at(i) || chosen.trimmed() == filters.at(i).caption.trimmed())
+            return int(i);
+    return -1;
 }
 
 }  // namespace
@@ -87,21 +117,31 @@ QString QtPrompt::GetOpenFileName(const OpenFileRequest& request)
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setSizeGripEnabled(true);
-    // Qt takes a filter's patterns from its last parentheses and, with the
-    // details hidden, shows the rest: so "TIFF(*,tif)" shows as written and
-    // matches *.tif.
-    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-    QStringList filters;
-    for (const auto& f : request.filters)
-        filters << QStringLiteral("%1 (%2)").arg(f.caption, QString(f.patterns).replace(u';', u' '));
-    dialog.setNameFilters(filters);
-    if (request.selectedFilter >= 0 && request.selectedFilter < filters.size())
-        dialog.selectNameFilter(filters.at(request.selectedFilter));
+    SetFilters(dialog, request.filters, request.selectedFilter);
     if (!request.folder.isEmpty())
         dialog.setDirectory(request.folder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
+}
+
+SaveFileAnswer QtPrompt::GetSaveFileName(const SaveFileRequest& request)
+{
+    QFileDialog dialog(ActiveParent(parent_));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setSizeGripEnabled(true);
+    // The name goes back as typed; the caller adds the extension and
+    // overwrites without asking.
+    dialog.setDefaultSuffix(QString());
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QStringList filters = SetFilters(dialog, request.filters, request.selectedFilter);
+    dialog.setDirectory(request.folder.isEmpty() ? QDir::currentPath() : request.folder);
+    dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {QString(), request.selectedFilter};
+    const int chosen = ChosenFilter(dialog, filters, request.filters);
+    return {dialog.selectedFiles().constFirst(), chosen >= 0 ? chosen : request.selectedFilter};
 }
 
 bool QtPrompt::OpenDocument(const QString& path)

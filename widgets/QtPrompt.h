@@ -17,6 +17,7 @@ public:
     void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
     QString GetOpenFileName(const OpenFileRequest& request) override;
+    SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) override;
     bool OpenDocument(const QString& path) override;
 
 private:

@@ -60,6 +60,18 @@ QString ScriptedPrompt::GetOpenFileName(const OpenFileRequest& request)
     return handler(request);
 }
 
+SaveFileAnswer ScriptedPrompt::GetSaveFileName(const SaveFileRequest& request)
+{
+    shown.push_back({Shown::SaveFile, request.fileName, QString(), DlgIcon::Information, BoxButtons::Ok, QString()});
+    if (saveFileHandlers.empty()) {
+        ++unanswered;
+        return {QString(), request.selectedFilter};
+    }
+    auto handler = std::move(saveFileHandlers.front());
+    saveFileHandlers.pop_front();
+    return handler(request);
+}
+
 bool ScriptedPrompt::OpenDocument(const QString& path)
 {
     shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok});
@@ -81,5 +93,6 @@ void ScriptedPrompt::Clear()
     boxAnswers.clear();
     modalHandlers.clear();
     openFileHandlers.clear();
+    saveFileHandlers.clear();
     unanswered = 0;
 }

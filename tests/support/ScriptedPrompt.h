@@ -11,8 +11,10 @@
 class ScriptedPrompt : public Prompt {
 public:
     struct Shown {
-        enum Kind { Dlg, Box, Exception, Modal, Document, OpenFile } kind;
-        QString text;     // message text, or the dialog's objectName for Modal
+        enum Kind { Dlg, Box, Exception, Modal, Document, OpenFile, SaveFile } kind;
+        // message text, the dialog's objectName for Modal, the proposed name
+        // for SaveFile
+        QString text;
         QString caption;  // box caption
         DlgIcon icon = DlgIcon::Information;
         BoxButtons buttons = BoxButtons::Ok;
@@ -33,6 +35,10 @@ public:
     // returns the chosen path (empty: cancelled). When none is left the
     // dialog is cancelled.
     std::deque<std::function<QString(const OpenFileRequest&)>> openFileHandlers;
+    // Answers for GetSaveFileName, taken in order: each gets the request and
+    // returns the chosen path (empty: cancelled) and filter. When none is
+    // left the dialog is cancelled.
+    std::deque<std::function<SaveFileAnswer(const SaveFileRequest&)>> saveFileHandlers;
 
     std::vector<Shown> shown;
     int unanswered = 0;
@@ -43,6 +49,7 @@ public:
     void ShowException(const QString& message, const QString& detail = QString()) override;
     int ExecModal(QDialog& dialog) override;
     QString GetOpenFileName(const OpenFileRequest& request) override;
+    SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) override;
     bool OpenDocument(const QString& path) override;
 
     // The texts shown, in order (dialogs, boxes and exceptions).

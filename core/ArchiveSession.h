@@ -37,12 +37,20 @@ struct FileWrite {
 bool WriteFilesWithRollback(const std::vector<FileWrite>& files, IoError* error = nullptr,
                             QString* failedPath = nullptr);
 
+// Messages of moving a page to another category.
+extern const QString kSameCategoryMessage;      // "移動元と移動先の分類が同じです"
+extern const QString kCopyFailedMessage;        // "ファイルのコピーが失敗しました"
+extern const QString kDestinationListMessage;   // "移動先のファイルリストを作成できませんでした"
+
 // The outcome of a page operation: done, or the message to show (the
 // program's own text) and the system's reason.
 struct PageResult {
     bool ok = false;
     QString message;
     IoError error;
+    // How the message is shown: a plain message box with an empty caption
+    // and OK, else an error message dialog.
+    bool asBox = false;
     explicit operator bool() const { return ok; }
 };
 
@@ -83,4 +91,35 @@ public:
     // page's own file names. When the thumbnail cannot be written, the image
     // is put back as it was. The page list does not change.
     PageResult ReplacePageFiles(int index, const QByteArray& pageBytes, const QByteArray& thumbBytes);
+
+    // Deletes the page at `index`: FileList.txt without its line is written
+    // first, then its image, thumbnail and memo are deleted (a file that
+    // cannot be deleted stays, without a word). When the list cannot be
+    // written nothing is deleted and the list in memory is as before. The
+    // header line is untouched, so the number is never issued again. P - 1,
+    // K = -1, T unchanged; the marks stay at their positions.
+    PageResult DeletePage(int index);
+
+    // Exchanges the page at `index` with the one before (after) it. The
+    // clicked page follows it, and the grid scrolls by one when it leaves the
+    // shown four. Only the list changes, and only when FileList.txt could be
+    // written. An index without a page before (after) it: ok, nothing done.
+    PageResult MovePageBefore(int index);
+    PageResult MovePageAfter(int index);
+
+    // Moves the page at `index` into the category `destinationFolder`: its
+    // three files are copied byte for byte under the destination's next
+    // number (one whose files do not exist there), the destination's list is
+    // written with the new line, then this list without the page, and only
+    // then the page's files here are deleted. A failure undoes what came
+    // before it: copies removed, the destination's list as it was. A crash at
+    // any moment leaves the page here, there, or in both.
+    // Failures: the same folder (kSameCategoryMessage, box); the destination
+    // full (kPageLimitMessage, dialog); a copy (kCopyFailedMessage, box); the
+    // destination's list unreadable or not written (kDestinationListMessage,
+    // box); this list not written (kCannotSaveMessage, dialog).
+    PageResult MovePageToCategory(int index, const QString& destinationFolder);
+
+private:
+    PageResult WriteReordered(const PageList& reordered, int newK, int newT);
 };

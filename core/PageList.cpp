@@ -1,5 +1,7 @@
 #include "core/PageList.h"
 
+#include <QFileInfo>
+
 #include "core/ArchiveFiles.h"
 #include "core/Decimal.h"
 
@@ -95,6 +97,12 @@ void LoadPageList(PageList& list, const QString& categoryFolder)
 {
     const std::optional<QByteArray> bytes = ReadWholeFile(FileListPath(categoryFolder));
     list.lines = ParsePageListBytes(bytes ? *bytes : QByteArray());
+}
+
+bool PageListUnreadable(const QString& categoryFolder)
+{
+    const QString path = ResolveExistingPath(FileListPath(categoryFolder));
+    return QFileInfo::exists(path) && !ReadWholeFile(path);
 }
 
 bool SavePageList(const PageList& list, const QString& categoryFolder, IoError* error)

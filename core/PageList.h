@@ -46,6 +46,11 @@ bool IsSafePageEntry(const QString& entry);
 // A missing, unreadable or empty file gives the single line "00000000".
 void LoadPageList(PageList& list, const QString& categoryFolder);
 
+// True when categoryFolder/FileList.txt (any letter case) is there but cannot
+// be read: LoadPageList then gives an empty list, which must never be
+// written over the file.
+bool PageListUnreadable(const QString& categoryFolder);
+
 // Writes every line followed by CR LF, CP932, to categoryFolder/FileList.txt
 // (an existing file of any letter case is replaced), atomically. Returns
 // whether it was written (and, in `error`, why not); callers may ignore the

@@ -19,6 +19,7 @@
 #include "widgets/TApplication.h"
 #include "ui/TMessage1Form.h"
 #include "ui/TOptionForm.h"
+#include "ui/TSelectForm.h"
 #include "ui/TVersionForm.h"
 #include "ui/TfNewFolder.h"
 #include "viewer/TDummy.h"
@@ -646,9 +647,33 @@ void TForm1::ShowPageInViewer()
     }
 }
 void TForm1::Menu02Click() {}
-void TForm1::Menu03Click() {}
-void TForm1::Menu04Click() {}
-void TForm1::Menu05Click() {}
+void TForm1::Menu03Click()
+{
+    if (!HasClickedPage())
+        return;
+    if (prompt_.MessageBox(QStringLiteral("現在選択されている画像ページを完全に削除します。\nよろしいですか？"), QString(),
+                           BoxButtons::OkCancel) != BoxAnswer::Ok)
+        return;
+    ShowPageResult(Session.DeletePage(Grid.K));
+    DrawGrid();
+    UpdateStatus();
+}
+
+void TForm1::Menu04Click()
+{
+    const PageResult r = Session.MovePageBefore(Grid.K);
+    DrawGrid();
+    UpdateStatus();
+    ShowPageResult(r);
+}
+
+void TForm1::Menu05Click()
+{
+    const PageResult r = Session.MovePageAfter(Grid.K);
+    DrawGrid();
+    UpdateStatus();
+    ShowPageResult(r);
+}
 void TForm1::Menu06Click()
 {
     (void)ScanSeam->ScanSelect();
@@ -729,24 +754,100 @@ void TForm1::AddAcquiredPage(ImageHandle image)
         made = AutoProcessImage(image, settings);
         image.Reset();
     }
-    const int quality = JpegQualityFor(settings.JpegMode);
-    const QString extension = SaveFormatExtension(settings.SaveFormat);
-    QByteArray pageBytes, thumbBytes;
-    PageResult stored;
-    stored.message = kCannotSaveMessage;
-    if (made.page && made.thumbnail && ImgKitEncodeForPath(QStringLiteral("page") + extension, made.page, quality, pageBytes)
-        && ImgKitJpegEncode(made.thumbnail, quality, thumbBytes))
-        stored = Session.StoreNewPage(pageBytes, extension, thumbBytes);
+    const PageResult stored = StorePageImages(made);
+    processing.reset();  // closed before any message
     if (!stored) {
-        processing.reset();  // closed before the message
-        prompt_.MessageDlg(stored.message, DlgIcon::Error, stored.error.reason);
+        ShowPageResult(stored);
         return;
     }
     DrawGrid();
     UpdateStatus();
 }
-void TForm1::Menu09Click() {}
-void TForm1::SpeedButton1Click() {}
+
+PageResult TForm1::StorePageImages(const PageImages& made)
+{
+    const Settings& settings = AppSettings();
+    const int quality = JpegQualityFor(settings.JpegMode);
+    const QString extension = SaveFormatExtension(settings.SaveFormat);
+    QByteArray pageBytes, thumbBytes;
+    if (made.page && made.thumbnail && ImgKitEncodeForPath(QStringLiteral("page") + extension, made.page, quality, pageBytes)
+        && ImgKitJpegEncode(made.thumbnail, quality, thumbBytes))
+        return Session.StoreNewPage(pageBytes, extension, thumbBytes);
+    PageResult failed;
+    failed.message = kCannotSaveMessage;
+    return failed;
+}
+
+void TForm1::ShowPageResult(const PageResult& result)
+{
+    if (result)
+        return;
+    if (result.asBox)
+        prompt_.MessageBox(result.message, QString(), BoxButtons::Ok, result.error.reason);
+    else
+        prompt_.MessageDlg(result.message, DlgIcon::Error, result.error.reason);
+}
+
+bool TForm1::HasClickedPage() const
+{
+    return HasCategory() && Grid.K >= 0 && Grid.K < Grid.P;
+}
+void TForm1::Menu09Click()
+{
+    if (!HasClickedPage())
+        return;
+    // The names travel to the dialog through a file of the category, as the
+    // archive has always done it; it goes as soon as the dialog has read it.
+    QStringList names;
+    for (int i = 0; i < ui_->ListBox->count(); ++i)
+        names << ui_->ListBox->item(i)->text();
+    const QString temp = ResolvePathForWrite(CurrentFolder + QStringLiteral("/TempList.txt"));
+    if (!WriteFileAtomically(temp, (names.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8()))
+        return;
+    TSelectForm dialog(prompt_, this);
+    if (!dialog.LoadList(temp))
+        return;
+    QFile::remove(temp);
+    if (prompt_.ExecModal(dialog) != QDialog::Accepted || dialog.SelectedName().isEmpty())
+        return;
+    const PageResult r = Session.MovePageToCategory(Grid.K, ArchiveRoot + u'/' + dialog.SelectedName());
+    ShowPageResult(r);
+    if (r) {
+        DrawGrid();
+        UpdateStatus();
+    }
+}
+
+void TForm1::SpeedButton1Click()
+{
+    SaveVisibleMemos();
+    if (!HasClickedPage())
+        return;
+    if (Session.PageLimitReached()) {
+        prompt_.MessageDlg(kPageLimitMessage, DlgIcon::Error);
+        return;
+    }
+    ImageHandle image = ImgKitFileLoad(ResolveExistingPath(ImagePath(CurrentFolder, Pages, Grid.K)));
+    ImgKitInfo info{};
+    if (image && ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
+        ReplaceImage(image, ImgKitConvertColor(image, 24));
+    if (!image || !ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
+        prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+        return;
+    }
+    // A new encoding of the page in the current format, with its own
+    // thumbnail and an empty memo, filed as the last page.
+    PageImages made;
+    made.thumbnail = MakeThumbnail(image, AppSettings());
+    made.page = std::move(image);
+    const PageResult stored = StorePageImages(made);
+    if (!stored) {
+        ShowPageResult(stored);
+        return;
+    }
+    DrawGrid();
+    UpdateStatus();
+}
 void TForm1::SpeedButton2Click()
 {
     if (!BeginAddingPage())

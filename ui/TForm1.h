@@ -7,6 +7,7 @@
 #include "core/Grid.h"
 #include "core/Memo.h"
 #include "core/PageList.h"
+#include "imaging/AutoProcess.h"
 #include "imaging/ImageHandle.h"
 
 #include <QWidget>
@@ -164,6 +165,12 @@ private:
     // Brings an acquired image to 24 bits, processes it (automatically with
     // the processing window, or in the editor) and files it as a new page.
     void AddAcquiredPage(ImageHandle image);
+    // Encodes a processed page in the current format and files it as the
+    // last page of the category.
+    PageResult StorePageImages(const PageImages& made);
+    // Tells the user why a page operation failed (nothing when it did not).
+    void ShowPageResult(const PageResult& result);
+    bool HasClickedPage() const;
     void ShowModeSwitch();
     int SlotOfSender(QObject* sender) const;
     void ClickSlot(int s);

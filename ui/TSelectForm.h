@@ -1,0 +1,35 @@
+#pragma once
+// Asks for the category a page moves to: the category names in the main
+// window's order, none selected at first. OK without a selection says so and
+// stays open.
+
+#include <QDialog>
+#include <memory>
+
+class Prompt;
+
+namespace Ui {
+class TSelectForm;
+}
+
+class TSelectForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TSelectForm(Prompt& prompt, QWidget* parent = nullptr);
+    ~TSelectForm() override;
+
+    // Fills the list from a file of names, one a line (UTF-8). False when it
+    // cannot be read.
+    bool LoadList(const QString& path);
+    // The selected name; empty when none.
+    QString SelectedName() const;
+
+    void Button1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    Prompt& prompt_;
+    std::unique_ptr<Ui::TSelectForm> ui_;
+};

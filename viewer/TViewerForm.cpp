@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "imaging/SavePictureAs.h"
 #include "widgets/Controls.h"
 #include "widgets/Handlers.h"
 #include "widgets/TTitlePanel.h"
@@ -316,4 +317,7 @@ void TViewerForm::SpeedButton2Click()
 
 void TViewerForm::SpeedButton1Click()
 {
+    // The page at its natural size, whatever the zoom.
+    const ImageHandle block = BitmapToDib(ui_->Image->Picture());
+    SavePictureAs(prompt_, store_, block, settings_.JpegMode);
 }

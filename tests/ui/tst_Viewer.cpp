@@ -343,6 +343,35 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->image().size(), kSizes[2]);
     }
 
+    void savingAZoomedPageWritesItWholeAndRemembersTheFolder()
+    {
+        const QString out = root_->path() + QStringLiteral("/saved");
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(WriteTestFile(out + QStringLiteral("/Image001.jpg"), "x"));
+        QVERIFY(QDir().mkpath(out + QStringLiteral("/Image002")));
+        AppSettingsStore().setValue(QStringLiteral("LastSavePath"), out);
+        Open();
+        ClickPage(2);
+        SaveFileRequest asked;
+        prompt_.saveFileHandlers.push_back([&](const SaveFileRequest& r) {
+            asked = r;
+            return SaveFileAnswer{r.folder + QStringLiteral("/scan"), 1};  // the BMP filter
+        });
+        OnNextShowing([&](TViewerForm& v) {
+            Press(7);
+            Press(7);
+            Press(1);
+            QVERIFY(v.isVisible());  // the viewer stays on the page
+            QTest::keyClick(&v, Qt::Key_Escape);
+        });
+        form_->Menu01Click();
+        QCOMPARE(asked.folder, out);
+        QCOMPARE(asked.fileName, QStringLiteral("Image003"));
+        QCOMPARE(SizeOf(out + QStringLiteral("/scan.bmp")), kSizes[2]);
+        QCOMPARE(AppSettingsStore().value(QStringLiteral("LastSavePath")).toString(), out);
+        QVERIFY(prompt_.Texts().empty());
+    }
+
     void aMissingPageImageStartsNoViewer()
     {
         Open();

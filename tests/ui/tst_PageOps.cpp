@@ -254,6 +254,31 @@ private slots:
         QCOMPARE(form_->Grid.P, 6);
     }
 
+    void aListThatCannotBeWrittenKeepsEveryPageAndSaysSo()
+    {
+        MakeCat(QStringLiteral("A"), 3);
+        Open();
+        // FileList.txt cannot be replaced from here on.
+        QVERIFY(QFile::remove(F(QStringLiteral("A/FileList.txt"))));
+        QVERIFY(QDir().mkpath(F(QStringLiteral("A/FileList.txt"))));
+        ClickPage(1);
+        prompt_.boxAnswers.push_back(BoxAnswer::Ok);
+        Click("Menu03");
+        Click("Menu05");
+        Click("SpeedButton1");
+        const std::vector<QString> said = prompt_.Texts();
+        QCOMPARE(said.size(), std::size_t(4));  // the question, then three failures
+        for (std::size_t i = 1; i < said.size(); ++i) {
+            QCOMPARE(said[i], QStringLiteral("ファイルを保存できません"));
+            QVERIFY2(!prompt_.shown[i].detail.isEmpty(), "the system's reason goes with it");
+        }
+        QCOMPARE(form_->Grid.P, 3);
+        QCOMPARE(form_->Grid.K, 1);
+        for (const char* f : {"A/Image/00000002.jpg", "A/Thumb/00000002.jpg", "A/Text/00000002.txt"})
+            QVERIFY2(QFile::exists(F(QLatin1String(f))), f);
+        QCOMPARE(QDir(F(QStringLiteral("A/Image"))).entryList(QDir::Files).size(), 3);  // no copy left behind
+    }
+
     void aFullCategoryTakesNoCopy()
     {
         MakeCat(QStringLiteral("A"), 0);

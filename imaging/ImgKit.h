@@ -180,3 +180,8 @@ void ImgKitMemFree(ImageHandle& image);
 // released and takes it over (true); when `result` is null, `current` stays as
 // it was (false), so a failed step never loses the picture.
 bool ReplaceImage(ImageHandle& current, ImageHandle&& result);
+
+// Brings a picture to 24-bit full colour (ImgKitConvertColor when it is not
+// already). True when it is full colour afterwards; false for a null or
+// malformed block, or when the conversion failed (the picture stays).
+bool ImgKitMakeFullColour(ImageHandle& image);

@@ -507,6 +507,17 @@ void ImgKitMemFree(ImageHandle& image)
     image.Reset();
 }
 
+bool ImgKitMakeFullColour(ImageHandle& image)
+{
+    ImgKitInfo info{};
+    if (!ImgKitImageInfo(image, info))
+        return false;
+    if (info.colorType == kImgKitColorFull)
+        return true;
+    return ReplaceImage(image, ImgKitConvertColor(image, 24)) && ImgKitImageInfo(image, info)
+           && info.colorType == kImgKitColorFull;
+}
+
 bool ReplaceImage(ImageHandle& current, ImageHandle&& result)
 {
     if (!result)

@@ -730,10 +730,7 @@ bool TForm1::BeginAddingPage()
 
 void TForm1::AddAcquiredPage(ImageHandle image)
 {
-    ImgKitInfo info{};
-    if (ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
-        ReplaceImage(image, ImgKitConvertColor(image, 24));
-    if (!ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
+    if (!ImgKitMakeFullColour(image)) {
         prompt_.MessageBox(QStringLiteral("読込めないデータ形式です"), QString(), BoxButtons::Ok);
         return;
     }
@@ -788,6 +785,16 @@ void TForm1::ShowPageResult(const PageResult& result)
         prompt_.MessageDlg(result.message, DlgIcon::Error, result.error.reason);
 }
 
+ImageHandle TForm1::LoadClickedPage()
+{
+    ImageHandle image = ImgKitFileLoad(ResolveExistingPath(ImagePath(CurrentFolder, Pages, Grid.K)));
+    if (!ImgKitMakeFullColour(image)) {
+        prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+        return {};
+    }
+    return image;
+}
+
 bool TForm1::HasClickedPage() const
 {
     return HasCategory() && Grid.K >= 0 && Grid.K < Grid.P;
@@ -827,14 +834,9 @@ void TForm1::SpeedButton1Click()
         prompt_.MessageDlg(kPageLimitMessage, DlgIcon::Error);
         return;
     }
-    ImageHandle image = ImgKitFileLoad(ResolveExistingPath(ImagePath(CurrentFolder, Pages, Grid.K)));
-    ImgKitInfo info{};
-    if (image && ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
-        ReplaceImage(image, ImgKitConvertColor(image, 24));
-    if (!image || !ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
-        prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+    ImageHandle image = LoadClickedPage();
+    if (!image)
         return;
-    }
     // A new encoding of the page in the current format, with its own
     // thumbnail and an empty memo, filed as the last page.
     PageImages made;
@@ -870,17 +872,12 @@ void TForm1::SpeedButton3Click()
 void TForm1::ReEditPage()
 {
     SaveVisibleMemos();
-    if (!HasCategory() || Grid.K < 0 || Grid.K >= Grid.P)
+    if (!HasClickedPage())
         return;
-    const QString imagePath = ResolvePathForWrite(ImagePath(CurrentFolder, Pages, Grid.K));
-    ImageHandle image = ImgKitFileLoad(imagePath);
-    ImgKitInfo info{};
-    if (image && ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
-        ReplaceImage(image, ImgKitConvertColor(image, 24));
-    if (!image || !ImgKitImageInfo(image, info) || info.colorType != kImgKitColorFull) {
-        prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
+    const QString imagePath = ImagePath(CurrentFolder, Pages, Grid.K);
+    ImageHandle image = LoadClickedPage();
+    if (!image)
         return;
-    }
 
     PageImages edited;
     {
@@ -907,7 +904,7 @@ void TForm1::ReEditPage()
     }
     const PageResult saved = Session.ReplacePageFiles(Grid.K, pageBytes, thumbBytes);
     if (!saved) {
-        prompt_.MessageDlg(saved.message, DlgIcon::Error, saved.error.reason);
+        ShowPageResult(saved);
         return;
     }
     Grid.K = Grid.P - 1;

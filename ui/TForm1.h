@@ -171,6 +171,9 @@ private:
     // Tells the user why a page operation failed (nothing when it did not).
     void ShowPageResult(const PageResult& result);
     bool HasClickedPage() const;
+    // The clicked page's image in full colour; null after telling the user
+    // it cannot be read.
+    ImageHandle LoadClickedPage();
     void ShowModeSwitch();
     int SlotOfSender(QObject* sender) const;
     void ClickSlot(int s);

@@ -2,6 +2,7 @@
 // and the editor then say the picture is too large. Tried in a child whose
 // address space is capped just above what it already uses.
 
+#include "tests/support/Sanitizers.h"
 #include "imaging/Dib.h"
 #include "imaging/PictureTarget.h"
 
@@ -14,17 +15,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = kUnderSanitizer;
 
 struct Target : PictureTarget {
     QImage picture;

@@ -8,6 +8,7 @@
 // started the child, so this process keeps itself small: the test files are
 // written by other children.
 
+#include "tests/support/Sanitizers.h"
 #include "imaging/ImgKit.h"
 #include "tests/imaging/test_jpeg_hostile_files.h"
 
@@ -32,17 +33,7 @@ extern char** environ;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = kUnderSanitizer;
 
 constexpr int kGiantSide = 18000;
 constexpr long kMiB = 1 << 20;

@@ -3,6 +3,9 @@
 
 #include "tests/support/ScriptedPrompt.h"
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWidget>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -30,3 +33,10 @@ QSize SizeOf(const QString& path);
 bool WriteTestFile(const QString& path, const QByteArray& bytes);
 // Makes a category folder with Image, Thumb and Text inside.
 bool MakeCategory(const QString& root, const QString& name);
+
+// A mouse event at `local` of `w`, sent straight to it.
+inline void SendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}

@@ -89,12 +89,6 @@ inline ImageHandle Malformed()
     return ImageHandle::NewDib(40, 30, 8, 0);
 }
 
-inline void SendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 // A press at `from`, moves through `to`, a release at `to`.
 inline void Drag(QWidget* w, QPoint from, QPoint to)
 {

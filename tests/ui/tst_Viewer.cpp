@@ -31,12 +31,6 @@
 
 namespace {
 
-void SendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 void SendWheel(QWidget* w, int dy)
 {
     QWheelEvent e(QPointF(10, 10), QPointF(w->mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, dy), Qt::NoButton,

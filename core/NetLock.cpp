@@ -107,10 +107,8 @@ TakeAttempt TryTakeLock(const QString& folder)
         return attempt;
     }
     attempt.before = ReadLockState(folder);
-    if (attempt.before == LockState::Free) {
-        TakeLock(folder);
-        attempt.taken = true;
-    }
+    if (attempt.before == LockState::Free)
+        attempt.taken = TakeLock(folder);
     if (g == Guard::Held)
         QFile::remove(guard);
     return attempt;
@@ -124,4 +122,16 @@ bool TakeLock(const QString& folder)
 bool ReleaseLock(const QString& folder)
 {
     return WriteFileAtomically(NetLockPath(folder), kFree);
+}
+
+LockTaking TakeWriteLock(const QString& folder, const std::function<bool()>& forceWhenTaken)
+{
+    const TakeAttempt attempt = TryTakeLock(folder);
+    if (attempt.taken)
+        return LockTaking::Taken;
+    if (attempt.before == LockState::Free)
+        return LockTaking::NotWritten;  // free, but this workstation cannot write the file
+    if (!forceWhenTaken || !forceWhenTaken())
+        return LockTaking::Refused;
+    return TakeLock(folder) ? LockTaking::TakenOver : LockTaking::NotWritten;
 }

@@ -9,6 +9,8 @@
 
 #include <QString>
 
+#include <functional>
+
 inline constexpr char kNetLockFileName[] = "NetLock.CTL";
 
 enum class LockState {
@@ -30,6 +32,7 @@ LockState ReadLockState(const QString& folder);
 struct TakeAttempt {
     LockState before = LockState::Unreadable;  // the state found
     bool taken = false;                        // true: the file said free and now says taken
+                                               // (false when it said free but could not be written)
 };
 
 // Reads the state and, when it is free, takes the lock, as one step that no
@@ -43,3 +46,18 @@ TakeAttempt TryTakeLock(const QString& folder);
 bool TakeLock(const QString& folder);
 // Writes the free state.
 bool ReleaseLock(const QString& folder);
+
+// How a workstation came to hold the lock, or why it does not.
+enum class LockTaking {
+    Taken,       // it was free and is now taken
+    TakenOver,   // another workstation held it (or the file said neither) and it was forced
+    Refused,     // not free, and not forced
+    NotWritten,  // the lock file could not be written: nothing is held
+};
+
+// The lock button's way to the right to write, for every program that writes
+// to a shared archive: TryTakeLock; when the lock is not free,
+// `forceWhenTaken` is asked (the main window asks the user, tolvane-batch
+// answers with its --force) and on true TakeLock forces it. Whoever gets
+// Taken or TakenOver gives the lock back with ReleaseLock when done.
+LockTaking TakeWriteLock(const QString& folder, const std::function<bool()>& forceWhenTaken);

@@ -301,6 +301,56 @@ TEST_F(NetLockTest, TwoWorkstationsPressingAtOnceNeverBothGetIt)
     }
 }
 
+// The lock button's protocol, as every writer of a shared archive follows it.
+TEST_F(NetLockTest, TakingTheWriteLockAsksOnlyWhenItIsNotFree)
+{
+    EnableSharing(Root());
+    int asked = 0;
+    auto answer = [&](bool force) {
+        return [&asked, force] {
+            ++asked;
+            return force;
+        };
+    };
+    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Taken);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+
+    // Held by another workstation: refused, the file as it was.
+    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Refused);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+    EXPECT_EQ(TakeWriteLock(Root(), nullptr), LockTaking::Refused);
+    EXPECT_EQ(TakeWriteLock(Root(), answer(true)), LockTaking::TakenOver);
+    EXPECT_EQ(asked, 2);
+
+    // A file that says neither counts as taken: forcing writes it whole.
+    Put(QStringLiteral("NetLock.CTL"), "");
+    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Refused);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray(""));
+    EXPECT_EQ(TakeWriteLock(Root(), answer(true)), LockTaking::TakenOver);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+    EXPECT_EQ(Entries(QString()), QStringList{"NetLock.CTL"});
+}
+
+TEST_F(NetLockTest, AFreeLockThatCannotBeWrittenIsNotHeld)
+{
+    const QString folder = P(QStringLiteral("ro"));
+    TestVolume volume(folder, TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    ASSERT_TRUE(EnableSharing(folder));
+    ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
+    const TakeAttempt attempt = TryTakeLock(folder);
+    EXPECT_EQ(attempt.before, LockState::Free);
+    EXPECT_FALSE(attempt.taken);
+    bool asked = false;
+    EXPECT_EQ(TakeWriteLock(folder, [&] { return asked = true; }), LockTaking::NotWritten);
+    EXPECT_FALSE(asked);  // nobody else holds it: there is nothing to force
+    volume.Release();
+    EXPECT_EQ(Get(QStringLiteral("ro/NetLock.CTL")), QByteArray("0\r\n"));
+}
+
 // ---- write probe ----
 
 class ProbeTest : public ScratchTest {};

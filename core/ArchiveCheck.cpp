@@ -1,0 +1,681 @@
+#include "core/ArchiveCheck.h"
+
+#include "core/ArchiveFiles.h"
+#include "core/Decimal.h"
+#include "core/Memo.h"
+#include "core/PageList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <tuple>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Folder listings, read once: a category of 999 pages is 3000 names, and the
+// whole archive must be read in a moment, so nothing is looked up file by
+// file on disk.
+
+struct Entry {
+    QString name;
+    bool file = false;  // a regular file (a symbolic link to one counts)
+    bool dir = false;
+};
+
+// Every entry of the folder but "." and "..", in the order the file system
+// gives them; none when it cannot be listed (errno says why).
+std::optional<std::vector<Entry>> ListFolder(const QString& path)
+{
+    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
+        return std::nullopt;
+    std::vector<Entry> entries;
+    const int fd = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        Entry entry;
+        entry.name = QFile::decodeName(e->d_name);
+        if (e->d_type == DT_REG) {
+            entry.file = true;
+        } else if (e->d_type == DT_DIR) {
+            entry.dir = true;
+        } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(fd, e->d_name, &st, 0) == 0) {
+                entry.file = S_ISREG(st.st_mode);
+                entry.dir = S_ISDIR(st.st_mode);
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+// A folder's names by their case-folded form, to find a name in any letter
+// case as ResolveExistingPath does: the exact name first, else the smallest.
+class FolderIndex {
+public:
+    QString path;         // the folder as found on disk; empty when it is not there
+    QString relative;     // its name inside the category ("Image"), as on disk
+    bool listed = false;  // it was there and could be listed
+    std::vector<Entry> entries;
+
+    void Build()
+    {
+        byFolded_.reserve(qsizetype(entries.size()));
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            byFolded_[entries[i].name.toCaseFolded()].push_back(i);
+    }
+
+    // The entry `name` resolves to, or null.
+    const Entry* Find(const QString& name) const
+    {
+        const auto it = byFolded_.constFind(name.toCaseFolded());
+        if (it == byFolded_.cend())
+            return nullptr;
+        const Entry* best = nullptr;
+        for (std::size_t i : *it) {
+            const Entry& e = entries[i];
+            if (e.name == name)
+                return &e;
+            if (!best || e.name < best->name)
+                best = &e;
+        }
+        return best;
+    }
+
+    // The regular file `name` resolves to, or null (a folder in its place
+    // counts as none, as FileExistsAnyCase has it).
+    const Entry* FindFile(const QString& name) const
+    {
+        const Entry* e = Find(name);
+        return e && e->file ? e : nullptr;
+    }
+
+    QString Rel(const QString& name) const { return relative + u'/' + name; }
+    QString Abs(const QString& name) const { return path + u'/' + name; }
+
+private:
+    QHash<QString, std::vector<std::size_t>> byFolded_;
+};
+
+bool IsAsciiDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text)
+        if (c < u'0' || c > u'9')
+            return false;
+    return true;
+}
+
+// The page number of a name of the program's own form (eight digits and one
+// of `extensions`, any letter case), or -1.
+int PageFormNumber(const QString& name, std::initializer_list<QStringView> extensions)
+{
+    if (name.size() != 12 || !IsAsciiDigits(QStringView(name).left(8)))
+        return -1;
+    const QStringView ext = QStringView(name).mid(8);
+    for (QStringView wanted : extensions)
+        if (ext.compare(wanted, Qt::CaseInsensitive) == 0)
+            return ParseDecimal(name.left(8));
+    return -1;
+}
+
+constexpr std::initializer_list<QStringView> kImageExtensions = {u".jpg", u".bmp", u".tif"};
+constexpr std::initializer_list<QStringView> kThumbExtensions = {u".jpg"};
+constexpr std::initializer_list<QStringView> kMemoExtensions = {u".txt"};
+
+QString Number8(int64_t n)
+{
+    return QString::asprintf("%08lld", static_cast<long long>(n));
+}
+
+QString Reason(int code)
+{
+    return IoErrorFromErrno(code).reason;
+}
+
+class Checker {
+public:
+    Checker(const QString& folder, const CheckOptions& options) : folder_(folder), options_(options) {}
+
+    std::vector<CheckFinding> Run()
+    {
+        const auto top = ListFolder(folder_);
+        if (!top) {
+            Add(FindingKind::FolderUnreadable, QString(),
+                QStringLiteral("the category folder cannot be read: %1").arg(Reason(errno)));
+            return std::move(findings_);
+        }
+        top_.path = folder_;
+        top_.listed = true;
+        top_.entries = *top;
+        top_.Build();
+
+        OpenSubFolder(image_, QStringLiteral("Image"));
+        OpenSubFolder(thumb_, QStringLiteral("Thumb"));
+        OpenSubFolder(text_, QStringLiteral("Text"));
+        if (ReadList()) {
+            CheckLines();
+            CheckOrphans();
+            CheckHeader();
+        }
+        for (const FolderIndex* f : {&top_, &image_, &thumb_, &text_})
+            CollectLeftovers(*f);
+        if (options_.repair)
+            Repair();
+        return std::move(findings_);
+    }
+
+private:
+    // A finding, and what its mend needs.
+    struct Mend {
+        enum What { None, MakeFolder, WriteThumb, WriteMemo, AppendPage, WithItsPage, RewriteList, Remove };
+        What what = None;
+        QString path;       // the folder or file to make (AppendPage: its thumbnail), or to remove
+        QString memoPath;   // AppendPage: its memo to make
+        QString imagePath;  // WriteThumb, AppendPage: the image a thumbnail is made from
+        QString entry;      // AppendPage: the list line
+    };
+
+    CheckFinding& Add(FindingKind kind, const QString& file, const QString& what)
+    {
+        return Add(kind, file, what, Mend());
+    }
+    CheckFinding& Add(FindingKind kind, const QString& file, const QString& what, Mend mend)
+    {
+        CheckFinding f;
+        f.kind = kind;
+        f.file = file;
+        f.what = what;
+        f.mendable = mend.what != Mend::None;
+        findings_.push_back(std::move(f));
+        mends_.push_back(std::move(mend));
+        return findings_.back();
+    }
+
+    void OpenSubFolder(FolderIndex& index, const QString& name)
+    {
+        const Entry* e = top_.Find(name);
+        if (!e || !e->dir) {
+            index.relative = name;
+            Mend mend;
+            if (!e) {  // something else under that name: nothing is made over it
+                mend.what = Mend::MakeFolder;
+                mend.path = folder_ + u'/' + name;
+            }
+            Add(FindingKind::FolderMissing, name, QStringLiteral("the %1 folder is not there").arg(name), mend);
+            return;
+        }
+        index.relative = e->name;
+        index.path = folder_ + u'/' + e->name;
+        const auto entries = ListFolder(index.path);
+        if (!entries) {
+            Add(FindingKind::FolderUnreadable, e->name,
+                QStringLiteral("the folder cannot be read: %1").arg(Reason(errno)));
+            return;
+        }
+        index.listed = true;
+        index.entries = *entries;
+        index.Build();
+    }
+
+    // Reads FileList.txt into lines_; false when it cannot be read (nothing
+    // else about the pages can then be told).
+    bool ReadList()
+    {
+        const Entry* e = top_.Find(QStringLiteral("FileList.txt"));
+        listName_ = e ? e->name : QStringLiteral("FileList.txt");
+        if (!e) {
+            lines_ = QStringList{QStringLiteral("00000000")};
+            rewritable_ = true;
+            return true;
+        }
+        const std::optional<QByteArray> bytes = e->file ? ReadWholeFile(folder_ + u'/' + e->name) : std::nullopt;
+        if (!bytes) {
+            Add(FindingKind::ListUnreadable, listName_,
+                e->file ? QStringLiteral("FileList.txt cannot be read") : QStringLiteral("FileList.txt is no file"));
+            return false;
+        }
+        const QString text = DecodeCp932(*bytes);
+        // Written back only when that gives the same bytes (line ends apart).
+        rewritable_ = EncodeCp932(text) == *bytes;
+        lines_ = SplitTextLines(text);
+        for (qsizetype i = 0; i < lines_.size(); ++i)
+            if (lines_.at(i).contains(QChar(0xFFFD)))
+                Add(FindingKind::ListNotCp932, listName_,
+                    QStringLiteral("line %1 holds bytes that are no CP932 text").arg(i + 1));
+        if (lines_.isEmpty()) {
+            lines_ = QStringList{QStringLiteral("00000000")};
+            Add(FindingKind::ListDamagedLine, listName_, QStringLiteral("the list is empty: it has no header line"),
+                ListMend());
+        } else if (!bytes->endsWith('\n') && !bytes->endsWith('\r')) {
+            Add(FindingKind::ListDamagedLine, listName_,
+                QStringLiteral("line %1, the last, has no line end (cut short?)").arg(lines_.size()), ListMend());
+        }
+        return true;
+    }
+
+    Mend ListMend() const
+    {
+        Mend mend;
+        if (rewritable_)
+            mend.what = Mend::RewriteList;
+        return mend;
+    }
+
+    void CheckLines()
+    {
+        QHash<QString, int> lineOfNumber;
+        for (qsizetype i = 1; i < lines_.size(); ++i) {
+            const QString& entry = lines_.at(i);
+            const int line = int(i) + 1;
+            if (!IsSafePageEntry(entry)) {
+                Add(FindingKind::ListDamagedLine, listName_,
+                    QStringLiteral("line %1 \"%2\" names no page file").arg(line).arg(Printable(entry)));
+                continue;
+            }
+            const QString number = PageNumberOfEntry(entry);
+            const QString folded = number.toCaseFolded();
+            if (const auto it = lineOfNumber.constFind(folded); it != lineOfNumber.cend())
+                Add(FindingKind::ListDamagedLine, listName_,
+                    QStringLiteral("line %1 \"%2\" has the page number of line %3")
+                        .arg(QString::number(line), entry, QString::number(*it)));
+            else
+                lineOfNumber.insert(folded, line);
+            listed_.insert(folded);
+            if (number.size() == 8 && IsAsciiDigits(number))
+                highest_ = std::max<int64_t>(highest_, ParseDecimal(number));
+            CheckPage(entry, number, line);
+        }
+    }
+
+    // The files of the page on list line `line`.
+    void CheckPage(const QString& entry, const QString& number, int line)
+    {
+        const QString page = QStringLiteral("page %1 (list line %2)").arg(line - 1).arg(line);
+        const QString thumbName = number + QStringLiteral(".jpg");
+        const QString memoName = number + QStringLiteral(".txt");
+        const Entry* image = image_.listed ? image_.FindFile(entry) : nullptr;
+        const Entry* thumb = thumb_.listed ? thumb_.FindFile(thumbName) : nullptr;
+        const Entry* memo = text_.listed ? text_.FindFile(memoName) : nullptr;
+        for (const Entry* e : {image, thumb, memo})
+            if (e)
+                named_.insert(e);
+        const QString imagePath = image ? image_.Abs(image->name) : QString();
+
+        bool imageDecodes = image != nullptr;
+        if (!image)
+            Add(FindingKind::ImageMissing, image_.Rel(entry),
+                QStringLiteral("the page image of %1 is not there").arg(page));
+        else if (options_.decodes && !options_.decodes(imagePath)) {
+            imageDecodes = false;
+            Add(FindingKind::ImageUndecodable, image_.Rel(image->name),
+                QStringLiteral("the page image of %1 does not decode").arg(page));
+        }
+
+        Mend thumbMend;
+        if (imageDecodes && options_.makeThumbnail && (thumb_.listed || FolderWillBeMade(thumb_))) {
+            thumbMend.what = Mend::WriteThumb;
+            thumbMend.imagePath = imagePath;
+            thumbMend.path = ThumbTarget(thumb ? thumb->name : thumbName);
+        }
+        if (!thumb)
+            Add(FindingKind::ThumbnailMissing, thumb_.Rel(thumbName),
+                QStringLiteral("the thumbnail of %1 is not there").arg(page), thumbMend);
+        else if (options_.decodes && !options_.decodes(thumb_.Abs(thumb->name)))
+            Add(FindingKind::ThumbnailUndecodable, thumb_.Rel(thumb->name),
+                QStringLiteral("the thumbnail of %1 does not decode").arg(page), thumbMend);
+
+        if (!memo) {
+            Mend memoMend;
+            if (text_.listed || FolderWillBeMade(text_)) {
+                memoMend.what = Mend::WriteMemo;
+                memoMend.path = MemoTarget(memoName);
+            }
+            Add(FindingKind::MemoMissing, text_.Rel(memoName),
+                QStringLiteral("the memo of %1 is not there").arg(page), memoMend);
+        }
+    }
+
+    bool FolderWillBeMade(const FolderIndex& index) const
+    {
+        if (index.listed)
+            return false;
+        for (std::size_t i = 0; i < findings_.size(); ++i)
+            if (findings_[i].kind == FindingKind::FolderMissing && findings_[i].file == index.relative)
+                return mends_[i].what == Mend::MakeFolder;
+        return false;
+    }
+
+    QString ThumbTarget(const QString& name) const
+    {
+        return (thumb_.listed ? thumb_.path : folder_ + u'/' + thumb_.relative) + u'/' + name;
+    }
+    QString MemoTarget(const QString& name) const
+    {
+        return (text_.listed ? text_.path : folder_ + u'/' + text_.relative) + u'/' + name;
+    }
+
+    // Page files that no list line names. The page image makes a page of
+    // its number; its thumbnail and memo come with it.
+    void CheckOrphans()
+    {
+        struct Orphans {
+            std::vector<const Entry*> images, thumbs, memos;
+        };
+        std::map<int, Orphans> byNumber;  // in number order
+        std::vector<std::pair<const FolderIndex*, const Entry*>> taken;
+        auto collect = [&](const FolderIndex& index, std::initializer_list<QStringView> extensions,
+                           std::vector<const Entry*> Orphans::*into) {
+            if (!index.listed)
+                return;
+            for (const Entry& e : index.entries) {
+                const int number = PageFormNumber(e.name, extensions);
+                if (number < 0 || !e.file)
+                    continue;
+                highest_ = std::max<int64_t>(highest_, number);
+                if (named_.contains(&e))
+                    continue;
+                if (listed_.contains(e.name.left(8)))
+                    taken.push_back({&index, &e});  // another file of a listed page's number
+                else
+                    (byNumber[number].*into).push_back(&e);
+            }
+        };
+        collect(image_, kImageExtensions, &Orphans::images);
+        collect(thumb_, kThumbExtensions, &Orphans::thumbs);
+        collect(text_, kMemoExtensions, &Orphans::memos);
+
+        std::sort(taken.begin(), taken.end(), [](const auto& a, const auto& b) {
+            return a.first->Rel(a.second->name) < b.first->Rel(b.second->name);
+        });
+        for (const auto& [index, e] : taken)
+            Add(FindingKind::Orphan, index->Rel(e->name),
+                QStringLiteral("a page file no list line names; its number is a listed page's"));
+
+        auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
+        for (auto& [number, o] : byNumber) {
+            std::sort(o.images.begin(), o.images.end(), byName);
+            std::sort(o.thumbs.begin(), o.thumbs.end(), byName);
+            std::sort(o.memos.begin(), o.memos.end(), byName);
+            const Entry* page = o.images.empty() ? nullptr : o.images.front();
+            for (const Entry* e : o.images) {
+                Mend mend;
+                QString what = QStringLiteral("a page image no list line names");
+                if (e != page) {
+                    what += QStringLiteral("; its number is taken by %1").arg(image_.Rel(page->name));
+                } else if (rewritable_) {
+                    mend.what = Mend::AppendPage;
+                    mend.entry = e->name;
+                    mend.imagePath = image_.Abs(e->name);
+                    // Its thumbnail and memo, made when they are not there.
+                    if (o.thumbs.empty() && thumb_.listed)
+                        mend.path = ThumbTarget(e->name.left(8) + QStringLiteral(".jpg"));
+                    if (o.memos.empty() && text_.listed)
+                        mend.memoPath = MemoTarget(e->name.left(8) + QStringLiteral(".txt"));
+                }
+                Add(FindingKind::Orphan, image_.Rel(e->name), what, mend);
+            }
+            for (const auto& [files, index, kindName] :
+                 {std::tuple{&o.thumbs, &thumb_, QStringLiteral("thumbnail")},
+                  std::tuple{&o.memos, &text_, QStringLiteral("memo")}}) {
+                for (const Entry* e : *files) {
+                    Mend mend;
+                    QString what = QStringLiteral("a %1 no list line names").arg(kindName);
+                    if (!page)
+                        what += QStringLiteral("; there is no page image of its number");
+                    else if (rewritable_)
+                        mend.what = Mend::WithItsPage;
+                    Add(FindingKind::Orphan, index->Rel(e->name), what, mend);
+                }
+            }
+        }
+    }
+
+    // The header: a number no lower than the highest in use (so the next
+    // page number is new); one that is no number is taken as it reads.
+    void CheckHeader()
+    {
+        const QString& header = lines_.first();
+        if (!IsAsciiDigits(header)) {
+            Add(FindingKind::ListDamagedLine, listName_,
+                QStringLiteral("line 1, the header \"%1\", is no page number").arg(Printable(header)), ListMend());
+            return;
+        }
+        if (ParseDecimal(header) >= highest_)
+            return;
+        Add(FindingKind::HeaderBelowHighest, listName_,
+            QStringLiteral("the header line %1 is below %2, the highest page number in use")
+                .arg(header, Number8(highest_)),
+            ListMend());
+    }
+
+    // The header a rewritten list gets.
+    QString NewHeader() const
+    {
+        const QString& header = lines_.first();
+        const int64_t value = ParseDecimal(header);
+        if (IsAsciiDigits(header) && value >= highest_)
+            return header;
+        return Number8(std::max<int64_t>(value, highest_));
+    }
+
+    void CollectLeftovers(const FolderIndex& index)
+    {
+        if (!index.listed)
+            return;
+        for (const Entry& e : index.entries) {
+            if (!e.file || !IsAtomicWriteLeftover(e.name))
+                continue;
+            Mend mend;
+            mend.what = Mend::Remove;
+            mend.path = index.path + u'/' + e.name;
+            const QString rel = &index == &top_ ? e.name : index.Rel(e.name);
+            Add(FindingKind::Leftover, rel, QStringLiteral("a temporary file left by an interrupted write"), mend);
+        }
+    }
+
+    static QString Printable(const QString& text)
+    {
+        QString out;
+        for (QChar c : text) {
+            if (c.category() == QChar::Other_Control)
+                out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+        return out;
+    }
+
+    // ---- the mends, in the order that keeps every step safe ----
+
+    void Repair()
+    {
+        std::vector<QString> notes(findings_.size());
+        auto done = [&](std::size_t i, const QString& how) {
+            findings_[i].mended = true;
+            findings_[i].how = how;
+        };
+        auto left = [&](std::size_t i, const QString& why) { findings_[i].how = why; };
+
+        // 1. Folders, so that the files below have somewhere to go.
+        for (std::size_t i = 0; i < findings_.size(); ++i) {
+            if (mends_[i].what != Mend::MakeFolder)
+                continue;
+            if (::mkdir(QFile::encodeName(mends_[i].path).constData(), 0777) == 0)
+                done(i, QStringLiteral("made"));
+            else
+                left(i, QStringLiteral("cannot be made: ") + Reason(errno));
+        }
+
+        // 2. Thumbnails and memos, of listed pages and of orphan pages, before
+        // any list line names them.
+        for (std::size_t i = 0; i < findings_.size(); ++i) {
+            const Mend& m = mends_[i];
+            QString why;
+            if (m.what == Mend::WriteThumb) {
+                if (WriteThumb(m.path, m.imagePath, &why))
+                    done(i, QStringLiteral("made from the page image"));
+                else
+                    left(i, why);
+            } else if (m.what == Mend::WriteMemo) {
+                if (WriteMemo(m.path, &why))
+                    done(i, QStringLiteral("made, empty"));
+                else
+                    left(i, why);
+            } else if (m.what == Mend::AppendPage) {
+                if (!m.path.isEmpty())
+                    notes[i] += WriteThumb(m.path, m.imagePath, &why) ? QStringLiteral(", its thumbnail made")
+                                                                       : QStringLiteral("; its thumbnail: ") + why;
+                if (!m.memoPath.isEmpty())
+                    notes[i] += WriteMemo(m.memoPath, &why) ? QStringLiteral(", its memo made")
+                                                            : QStringLiteral("; its memo: ") + why;
+            }
+        }
+
+        // 3. The list, once: orphan pages appended in number order (the order
+        // they were found in), the header raised.
+        PageList list;
+        list.lines = lines_;
+        bool write = false;
+        std::vector<int> lineOf(findings_.size(), 0);
+        for (std::size_t i = 0; i < findings_.size(); ++i) {
+            const Mend::What w = mends_[i].what;
+            if (w == Mend::AppendPage) {
+                list.lines.append(mends_[i].entry);
+                lineOf[i] = int(list.lines.size());
+            }
+            write = write || w == Mend::AppendPage || w == Mend::RewriteList;
+        }
+        if (write) {
+            list.lines[0] = NewHeader();
+            IoError error;
+            const bool saved = SavePageList(list, folder_, &error);
+            for (std::size_t i = 0; i < findings_.size(); ++i) {
+                const Mend::What w = mends_[i].what;
+                if (w != Mend::RewriteList && w != Mend::AppendPage && w != Mend::WithItsPage)
+                    continue;
+                if (!saved)
+                    left(i, QStringLiteral("FileList.txt cannot be written: ") + error.reason);
+                else if (w == Mend::AppendPage)
+                    done(i, QStringLiteral("appended to FileList.txt as line %1").arg(lineOf[i]) + notes[i]);
+                else if (w == Mend::WithItsPage)
+                    done(i, QStringLiteral("its page appended to FileList.txt"));
+                else if (findings_[i].kind == FindingKind::HeaderBelowHighest)
+                    done(i, QStringLiteral("raised to ") + list.lines.first());
+                else if (findings_[i].file == listName_ && findings_[i].what.startsWith(QStringLiteral("line 1,")))
+                    done(i, QStringLiteral("replaced by ") + list.lines.first());
+                else
+                    done(i, QStringLiteral("FileList.txt written again"));
+            }
+        }
+
+        // 4. Leftovers last: nothing above needs them gone.
+        for (std::size_t i = 0; i < findings_.size(); ++i) {
+            if (mends_[i].what != Mend::Remove)
+                continue;
+            QFile file(mends_[i].path);
+            if (file.remove())
+                done(i, QStringLiteral("removed"));
+            else
+                left(i, QStringLiteral("cannot be removed: ") + file.errorString());
+        }
+    }
+
+    static QString FolderOf(const QString& path) { return path.left(path.lastIndexOf(u'/')); }
+
+    bool WriteThumb(const QString& target, const QString& imagePath, QString* why) const
+    {
+        if (!options_.makeThumbnail) {
+            *why = QStringLiteral("thumbnails are not made here");
+            return false;
+        }
+        if (!QFileInfo(FolderOf(target)).isDir()) {
+            *why = QStringLiteral("the Thumb folder is not there");
+            return false;
+        }
+        const std::optional<QByteArray> bytes = options_.makeThumbnail(imagePath);
+        if (!bytes) {
+            *why = QStringLiteral("no thumbnail can be made from the page image");
+            return false;
+        }
+        IoError error;
+        if (!WriteFileAtomically(ResolvePathForWrite(target), *bytes, &error)) {
+            *why = QStringLiteral("cannot be written: ") + error.reason;
+            return false;
+        }
+        return true;
+    }
+
+    static bool WriteMemo(const QString& target, QString* why)
+    {
+        if (!QFileInfo(FolderOf(target)).isDir()) {
+            *why = QStringLiteral("the Text folder is not there");
+            return false;
+        }
+        IoError error;
+        if (!CreateEmptyMemo(ResolvePathForWrite(target), &error)) {
+            *why = QStringLiteral("cannot be written: ") + error.reason;
+            return false;
+        }
+        return true;
+    }
+
+    const QString folder_;
+    const CheckOptions& options_;
+    std::vector<CheckFinding> findings_;
+    std::vector<Mend> mends_;
+    FolderIndex top_, image_, thumb_, text_;
+    QString listName_;
+    QStringList lines_;
+    bool rewritable_ = false;
+    QSet<QString> listed_;  // the numbers of the list's lines, case-folded
+    QSet<const Entry*> named_;  // the files the list's lines name
+    int64_t highest_ = 0;
+};
+
+}  // namespace
+
+std::vector<CheckFinding> CheckCategory(const QString& folder, const CheckOptions& options)
+{
+    return Checker(folder, options).Run();
+}
+
+std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptions& options)
+{
+    std::vector<CheckFinding> out;
+    const auto entries = ListFolder(folder);
+    if (!entries)
+        return out;
+    for (const Entry& e : *entries) {
+        if (!e.file || !IsAtomicWriteLeftover(e.name))
+            continue;
+        CheckFinding f;
+        f.kind = FindingKind::Leftover;
+        f.file = e.name;
+        f.what = QStringLiteral("a temporary file left by an interrupted write");
+        f.mendable = true;
+        if (options.repair) {
+            QFile file(folder + u'/' + e.name);
+            f.mended = file.remove();
+            f.how = f.mended ? QStringLiteral("removed") : QStringLiteral("cannot be removed: ") + file.errorString();
+        }
+        out.push_back(std::move(f));
+    }
+    return out;
+}

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <optional>
 
 namespace scan {
 namespace {
@@ -216,10 +217,38 @@ int32_t ApplyEasyBlock(SaneDevice& device, const ImgKitScanEasyBlock& block, dou
     return kImgKitScanOk;
 }
 
+namespace {
+
+// Tells a start that found no document from any other failure.
+class StartWatch : public FrameSource {
+public:
+    explicit StartWatch(SANE_Handle h) : inner_(h) {}
+    SANE_Status Start() override
+    {
+        const SANE_Status s = inner_.Start();
+        if (starts_++ == 0 && s == SANE_STATUS_NO_DOCS)
+            noDocument_ = true;
+        return s;
+    }
+    SANE_Status Parameters(SANE_Parameters& p) override { return inner_.Parameters(p); }
+    SANE_Status Read(uint8_t* b, int n, int* len) override { return inner_.Read(b, n, len); }
+    void Cancel() override { inner_.Cancel(); }
+    bool NoDocument() const { return noDocument_; }
+
+private:
+    SaneFrameSource inner_;
+    int starts_ = 0;
+    bool noDocument_ = false;
+};
+
+}  // namespace
+
 EasyOutcome RunScanEasyOn(SaneDevice& device, const ImgKitScanEasyBlock& block, const std::atomic<bool>* cancel,
-                          const ScanProgress& progress)
+                          const ScanProgress& progress, bool* feederEmpty)
 {
     assert(OnScanThread());
+    if (feederEmpty)
+        *feederEmpty = false;
     EasyOutcome out;
     double dpiX = 0, dpiY = 0;
     out.error = ApplyEasyBlock(device, block, &dpiX, &dpiY);
@@ -227,12 +256,42 @@ EasyOutcome RunScanEasyOn(SaneDevice& device, const ImgKitScanEasyBlock& block, 
         out.detail = QStringLiteral("the scanner does not take these settings");
         return out;
     }
-    SaneFrameSource source(device.Handle());
+    StartWatch source(device.Handle());
     ScanOutcome scan = ReadScan(source, dpiX, dpiY, cancel, progress);
     out.error = EasyErrorForStatus(scan.status);
     out.detail = scan.detail;
     out.image = std::move(scan.image);
+    if (feederEmpty)
+        *feederEmpty = source.NoDocument() && !out.image;
     return out;
+}
+
+std::unique_ptr<SaneDevice> OpenEasyDevice(const QString& name, EasyOutcome& failure)
+{
+    assert(OnScanThread());
+    const std::vector<ScanDevice> devices = ListScanDevices();
+    std::optional<ScanDevice> device;
+    if (name.isEmpty()) {
+        device = DeviceToUse(devices);
+    } else {
+        // A name SANE does not list may still open (a network address).
+        device = ScanDevice{name, {}, {}, {}};
+        for (const ScanDevice& d : devices)
+            if (d.name == name)
+                device = d;
+    }
+    if (!device) {
+        failure.error = kImgKitScanErrorOther;
+        failure.detail = QStringLiteral("no scanner");
+        return nullptr;
+    }
+    SANE_Status status = SANE_STATUS_GOOD;
+    auto open = SaneDevice::Open(device->name, device->vendor, device->model, &status);
+    if (!open) {
+        failure.error = status == SANE_STATUS_NO_MEM ? kImgKitScanErrorNoMemory : kImgKitScanErrorOther;
+        failure.detail = QStringLiteral("the scanner does not open: ") + QString::fromUtf8(sane_strstatus(status));
+    }
+    return open;
 }
 
 EasyOutcome RunScanEasy(const ImgKitScanEasyBlock& block, const std::atomic<bool>* cancel,
@@ -240,20 +299,34 @@ EasyOutcome RunScanEasy(const ImgKitScanEasyBlock& block, const std::atomic<bool
 {
     assert(OnScanThread());
     EasyOutcome out;
-    const auto device = DeviceToUse(ListScanDevices());
-    if (!device) {
-        out.error = kImgKitScanErrorOther;
-        out.detail = QStringLiteral("no scanner");
+    const auto open = OpenEasyDevice(QString(), out);
+    if (!open)
         return out;
-    }
-    SANE_Status status = SANE_STATUS_GOOD;
-    auto open = SaneDevice::Open(device->name, device->vendor, device->model, &status);
-    if (!open) {
-        out.error = status == SANE_STATUS_NO_MEM ? kImgKitScanErrorNoMemory : kImgKitScanErrorOther;
-        out.detail = QStringLiteral("the scanner does not open: ") + QString::fromUtf8(sane_strstatus(status));
-        return out;
-    }
     return RunScanEasyOn(*open, block, cancel, progress);
+}
+
+int32_t SelectFeeder(SaneDevice& device)
+{
+    assert(OnScanThread());
+    const ScanOption* source = device.Find(QLatin1String(SANE_NAME_SCAN_SOURCE));
+    if (!source || !source->Settable() || source->type != SANE_TYPE_STRING)
+        return kImgKitScanErrorUnsupported;
+    auto isFeeder = [](const QString& s) {
+        return s.contains(QLatin1String("ADF"), Qt::CaseInsensitive)
+               || s.contains(QLatin1String("Feeder"), Qt::CaseInsensitive)
+               || s.contains(QLatin1String("Automatic Document"), Qt::CaseInsensitive);
+    };
+    auto twoSided = [](const QString& s) {
+        return s.contains(QLatin1String("Duplex"), Qt::CaseInsensitive)
+               || s.contains(QLatin1String("Back"), Qt::CaseInsensitive);
+    };
+    QString chosen;
+    for (const QString& s : source->strings)
+        if (isFeeder(s) && (chosen.isEmpty() || (twoSided(chosen) && !twoSided(s))))
+            chosen = s;
+    if (chosen.isEmpty())
+        return kImgKitScanErrorUnsupported;
+    return ErrorForSet(device.Set(QLatin1String(SANE_NAME_SCAN_SOURCE), chosen).status);
 }
 
 }  // namespace scan

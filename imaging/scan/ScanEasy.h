@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // The one-shot block, laid out as the image library has it.
 struct ImgKitScanEasyBlock {
@@ -70,9 +71,25 @@ struct EasyOutcome {
 // first device; none at all → 4): open, ApplyEasyBlock, ReadScan.
 EasyOutcome RunScanEasy(const ImgKitScanEasyBlock& block, const std::atomic<bool>* cancel = nullptr,
                         const ScanProgress& progress = {});
-// The same on an open device.
+// The same on an open device. With `feederEmpty`, it is set when the scan
+// ended because the device had no document to start with (sane_start
+// answered SANE_STATUS_NO_DOCS: the document feeder is empty); the outcome
+// is then the error 4 as for any other failed start.
 EasyOutcome RunScanEasyOn(SaneDevice& device, const ImgKitScanEasyBlock& block,
-                          const std::atomic<bool>* cancel = nullptr, const ScanProgress& progress = {});
+                          const std::atomic<bool>* cancel = nullptr, const ScanProgress& progress = {},
+                          bool* feederEmpty = nullptr);
+
+// Opens the device RunScanEasy scans with when `name` is empty (the stored
+// choice, else the first device), else the device of that SANE name. Null
+// when there is none or it does not open, with `failure` holding the error
+// code (no memory → 1, anything else → 4) and what went wrong.
+std::unique_ptr<SaneDevice> OpenEasyDevice(const QString& name, EasyOutcome& failure);
+
+// Sets the scan source of an open device to its document feeder (a value of
+// the "source" option naming an automatic document feeder, one-sided before
+// two-sided). 0 when set; 2 when the device has no such source; else the
+// code of the refused set, as ApplyEasyBlock gives them.
+int32_t SelectFeeder(SaneDevice& device);
 
 // The resolution an open device will scan at (resolution, else x- and
 // y-resolution; 0 when it has none).

@@ -108,6 +108,17 @@ TEST(ReadStatus, TheOneShotScanGivesTheCodeOfTheStatus)
     auto out = Easy(Block(kImgKitScanGray, 0, 0, 1, 1, 50));
     EXPECT_EQ(out.error, want) << qPrintable(status) << ": " << qPrintable(out.detail);
     EXPECT_TRUE(out.image.IsNull());
+    // A read that fails, NO_DOCS included, is no empty feeder: that is
+    // only told by the start of a scan.
+    const bool empty = OnScan([] {
+        scan::EasyOutcome failure;
+        auto device = scan::OpenEasyDevice(QString(), failure);
+        bool feederEmpty = true;
+        if (device)
+            scan::RunScanEasyOn(*device, Block(kImgKitScanGray, 0, 0, 1, 1, 50), nullptr, {}, &feederEmpty);
+        return feederEmpty;
+    });
+    EXPECT_FALSE(empty) << qPrintable(status);
     // The device is not left hanging: it opens and scans again, and the
     // read loop gives the status itself (a first read at the end of the data
     // is a frame without data).
@@ -180,4 +191,76 @@ TEST(Vanish, TheChosenScannerGoesAway)
     EXPECT_FALSE(scan::FindStoredChoice(after));
     EXPECT_EQ(Easy(Block(kImgKitScanGray, 0, 0, 1, 1, 50)).error, 0);
     scan::ImgKitSettings()->remove(QStringLiteral("Scanner"));
+}
+
+// The document feeder of the test backend: its "Automatic Document Feeder"
+// source gives ten pages, then sane_start answers that it is empty.
+TEST(Feeder, PageAfterPageUntilTheFeederIsEmpty)
+{
+    struct Run {
+        int32_t select = -1;
+        QString source;
+        std::vector<std::pair<int32_t, bool>> pages;  // error, feeder empty
+        int images = 0;
+    };
+    const Run run = OnScan([] {
+        Run r;
+        scan::EasyOutcome failure;
+        auto device = scan::OpenEasyDevice(QStringLiteral("test:1"), failure);
+        if (!device)
+            return r;
+        r.select = scan::SelectFeeder(*device);
+        r.source = device->Find(QStringLiteral("source"))->value.toString();
+        for (int i = 0; i < 12; ++i) {
+            bool empty = true;
+            scan::EasyOutcome o = scan::RunScanEasyOn(*device, Block(kImgKitScanGray, 0, 0, 1, 1, 20), nullptr, {},
+                                                      &empty);
+            r.images += o.image.IsNull() ? 0 : 1;
+            r.pages.emplace_back(o.error, empty);
+            if (empty)
+                break;
+        }
+        return r;
+    });
+    ASSERT_EQ(run.select, 0);
+    EXPECT_EQ(run.source, QStringLiteral("Automatic Document Feeder"));
+    EXPECT_EQ(run.images, 10);
+    ASSERT_EQ(run.pages.size(), 11u);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(run.pages[i], std::make_pair(int32_t(0), false)) << "page " << i + 1;
+    EXPECT_EQ(run.pages[10], std::make_pair(int32_t(kImgKitScanErrorOther), true));
+}
+
+TEST(Feeder, TheFlatbedNeverSaysItIsEmpty)
+{
+    const auto got = OnScan([] {
+        scan::EasyOutcome failure;
+        auto device = scan::OpenEasyDevice(QStringLiteral("test:0"), failure);
+        bool empty = true;
+        int images = 0;
+        for (int i = 0; i < 12 && device; ++i)
+            images += scan::RunScanEasyOn(*device, Block(kImgKitScanGray, 0, 0, 1, 1, 20), nullptr, {}, &empty)
+                          .image.IsNull() ? 0 : 1;
+        return std::make_pair(images, empty);
+    });
+    EXPECT_EQ(got, std::make_pair(12, false));
+}
+
+TEST(Choice, OpenEasyDeviceByNameOrAsTheOneShotScanChoosesIt)
+{
+    scan::StoreScanChoice({QStringLiteral("test:1"), {}, {}, {}});
+    const auto names = OnScan([] {
+        QStringList out;
+        for (const QString& name : {QString(), QStringLiteral("test:0"), QStringLiteral("nothere:7")}) {
+            scan::EasyOutcome failure;
+            auto device = scan::OpenEasyDevice(name, failure);
+            out << (device ? device->Name() : QStringLiteral("error %1: %2").arg(failure.error).arg(failure.detail));
+        }
+        return out;
+    });
+    scan::ImgKitSettings()->remove(QStringLiteral("Scanner"));
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ(names[0], QStringLiteral("test:1"));
+    EXPECT_EQ(names[1], QStringLiteral("test:0"));
+    EXPECT_TRUE(names[2].startsWith(QStringLiteral("error 4: the scanner does not open: "))) << qPrintable(names[2]);
 }

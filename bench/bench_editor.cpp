@@ -45,6 +45,8 @@ public:
     void ShowException(const QString&, const QString&) override { ++messages; }
     int ExecModal(QDialog&) override { return QDialog::Rejected; }
     QString GetOpenFileName(const OpenFileRequest&) override { return QString(); }
+    SaveFileAnswer GetSaveFileName(const SaveFileRequest&) override { return {}; }
+    bool PrinterSetup(QPrinter&) override { return false; }
     bool OpenDocument(const QString&) override { return false; }
 };
 

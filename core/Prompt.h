@@ -9,6 +9,7 @@
 #include <QStringList>
 
 class QDialog;
+class QPrinter;
 
 // One filter of a file dialog as a "caption|patterns" pair, patterns
 // separated by ";": {"All Files(*.*)", "*"}, {"TIFF(*,tif)", "*.tif"} ...
@@ -93,9 +94,13 @@ public:
 
     // The save dialog for one file name: the name is taken as typed (no
     // extension is added) and an existing file is never questioned, the
-    // caller decides both. A Prompt that offers no save dialog answers
-    // cancelled.
-    virtual SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) { return {}; }
+    // caller decides both.
+    virtual SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) = 0;
+
+    // The printer set-up dialog on `printer`: the printer itself, paper,
+    // orientation and copies, written into `printer` when confirmed. False
+    // when it was cancelled (the printer is then as it was given).
+    virtual bool PrinterSetup(QPrinter& printer) = 0;
 
     // Opens a document (the help) with the desktop's viewer for its type.
     // False when nothing could open it.

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QPushButton>
 
 namespace {
@@ -142,6 +143,16 @@ SaveFileAnswer QtPrompt::GetSaveFileName(const SaveFileRequest& request)
         return {QString(), request.selectedFilter};
     const int chosen = ChosenFilter(dialog, filters, request.filters);
     return {dialog.selectedFiles().constFirst(), chosen >= 0 ? chosen : request.selectedFilter};
+}
+
+bool QtPrompt::PrinterSetup(QPrinter& printer)
+{
+    // The printer, its paper and orientation, the copies, and a file to
+    // print to; one page is printed, so no page range and no collating. The
+    // dialog writes its choices into the printer only when confirmed.
+    QPrintDialog dialog(&printer, parent_);
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 bool QtPrompt::OpenDocument(const QString& path)

@@ -18,6 +18,7 @@ public:
     int ExecModal(QDialog& dialog) override;
     QString GetOpenFileName(const OpenFileRequest& request) override;
     SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) override;
+    bool PrinterSetup(QPrinter& printer) override;
     bool OpenDocument(const QString& path) override;
 
 private:

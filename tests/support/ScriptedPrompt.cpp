@@ -72,6 +72,18 @@ SaveFileAnswer ScriptedPrompt::GetSaveFileName(const SaveFileRequest& request)
     return handler(request);
 }
 
+bool ScriptedPrompt::PrinterSetup(QPrinter& printer)
+{
+    shown.push_back({Shown::PrinterSetup, QString(), QString(), DlgIcon::Information, BoxButtons::Ok, QString()});
+    if (printerHandlers.empty()) {
+        ++unanswered;
+        return false;
+    }
+    auto handler = std::move(printerHandlers.front());
+    printerHandlers.pop_front();
+    return handler(printer);
+}
+
 bool ScriptedPrompt::OpenDocument(const QString& path)
 {
     shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok});
@@ -94,5 +106,6 @@ void ScriptedPrompt::Clear()
     modalHandlers.clear();
     openFileHandlers.clear();
     saveFileHandlers.clear();
+    printerHandlers.clear();
     unanswered = 0;
 }

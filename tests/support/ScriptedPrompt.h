@@ -11,7 +11,7 @@
 class ScriptedPrompt : public Prompt {
 public:
     struct Shown {
-        enum Kind { Dlg, Box, Exception, Modal, Document, OpenFile, SaveFile } kind;
+        enum Kind { Dlg, Box, Exception, Modal, Document, OpenFile, SaveFile, PrinterSetup } kind;
         // message text, the dialog's objectName for Modal, the proposed name
         // for SaveFile
         QString text;
@@ -39,6 +39,10 @@ public:
     // returns the chosen path (empty: cancelled) and filter. When none is
     // left the dialog is cancelled.
     std::deque<std::function<SaveFileAnswer(const SaveFileRequest&)>> saveFileHandlers;
+    // Answers for PrinterSetup, taken in order: each gets the real printer,
+    // may set it up (paper, orientation, resolution, output file) and
+    // returns false to cancel. When none is left the dialog is cancelled.
+    std::deque<std::function<bool(QPrinter&)>> printerHandlers;
 
     std::vector<Shown> shown;
     int unanswered = 0;
@@ -50,6 +54,7 @@ public:
     int ExecModal(QDialog& dialog) override;
     QString GetOpenFileName(const OpenFileRequest& request) override;
     SaveFileAnswer GetSaveFileName(const SaveFileRequest& request) override;
+    bool PrinterSetup(QPrinter& printer) override;
     bool OpenDocument(const QString& path) override;
 
     // The texts shown, in order (dialogs, boxes and exceptions).

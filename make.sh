@@ -12,7 +12,9 @@ cd "$(dirname "$0")"
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
 libturbojpeg0-dev libjpeg-dev libtiff-dev libsane-dev libsane1 sane-utils sane-airscan libheif-dev libde265-0 libdav1d6 libaom3 libx265-199 fonts-ipafont-gothic xvfb xauth"
-TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip"
+# The print tests read the printed PDFs back with poppler.
+TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip \
+poppler-utils"
 
 install_missing() {
     missing=""

@@ -18,6 +18,7 @@
 #include "widgets/QtScanner.h"
 #include "widgets/TApplication.h"
 #include "ui/TMessage1Form.h"
+#include "ui/PrintPage.h"
 #include "ui/TOptionForm.h"
 #include "ui/TSelectForm.h"
 #include "ui/TVersionForm.h"
@@ -31,6 +32,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPrinter>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWheelEvent>
@@ -646,7 +648,19 @@ void TForm1::ShowPageInViewer()
         page = next;
     }
 }
-void TForm1::Menu02Click() {}
+void TForm1::Menu02Click()
+{
+    if (!HasClickedPage())
+        return;
+    PrintPageImage(prompt_, Printer(), ResolveExistingPath(ImagePath(CurrentFolder, Pages, Grid.K)));
+}
+
+QPrinter& TForm1::Printer()
+{
+    if (!printer_)
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *printer_;
+}
 void TForm1::Menu03Click()
 {
     if (!HasClickedPage())

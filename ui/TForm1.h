@@ -17,6 +17,7 @@
 #include <optional>
 
 class Prompt;
+class QPrinter;
 class QtScanner;
 class TViewerForm;
 class Scanner;
@@ -76,6 +77,9 @@ public:
     const Slot& SlotAt(int s) const { return slots_[s]; }
     QMenu* PopupMenu() const { return popupMenu_; }
     TViewerForm& Viewer() const { return *viewer_; }
+    // The printer of the print command, made at the first print; its choice
+    // of printer and paper stays from one print to the next.
+    QPrinter& Printer();
     Prompt& GetPrompt() const { return prompt_; }
 
     // Start-up and shutdown steps.
@@ -185,6 +189,7 @@ private:
     std::unique_ptr<QtScanner> qtScanner_;
     std::unique_ptr<Ui::TForm1> ui_;
     std::unique_ptr<TViewerForm> viewer_;
+    std::unique_ptr<QPrinter> printer_;
     std::array<Slot, 4> slots_{};
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;

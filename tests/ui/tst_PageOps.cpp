@@ -17,7 +17,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QLabel>
 #include <QTest>
@@ -277,6 +280,45 @@ private slots:
         for (const char* f : {"A/Image/00000002.jpg", "A/Thumb/00000002.jpg", "A/Text/00000002.txt"})
             QVERIFY2(QFile::exists(F(QLatin1String(f))), f);
         QCOMPARE(QDir(F(QStringLiteral("A/Image"))).entryList(QDir::Files).size(), 3);  // no copy left behind
+    }
+
+    void printingAsksForThePrinterFirstAndPrintsTheClickedPage()
+    {
+        MakeCat(QStringLiteral("A"), 2);
+        Open();
+        const QString pdf = F(QStringLiteral("page.pdf"));
+        // Cancelled: nothing loaded, nothing printed.
+        ClickPage(1);
+        prompt_.printerHandlers.push_back([](QPrinter&) { return false; });
+        Click("Menu02");
+        QVERIFY(!QFile::exists(pdf));
+        QCOMPARE(prompt_.shown.back().kind, ScriptedPrompt::Shown::PrinterSetup);
+        // Through the context menu, into a PDF file.
+        prompt_.printerHandlers.push_back([&](QPrinter& p) {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(pdf);
+            return true;
+        });
+        form_->findChild<QAction*>(QStringLiteral("Print1"))->trigger();
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        QVERIFY(prompt_.Texts().empty());
+        QProcess info;
+        info.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf});
+        QVERIFY(info.waitForFinished(30000));
+        const QString listing = QString::fromLatin1(info.readAllStandardOutput());
+        QVERIFY2(listing.contains(QRegularExpression(QStringLiteral("\\s62\\s+80\\s"))), qPrintable(listing));  // page 2, whole
+        QCOMPARE(form_->Grid.K, 1);
+        // A missing image: the message, no print job.
+        QVERIFY(QFile::remove(pdf));
+        QVERIFY(QFile::remove(F(QStringLiteral("A/Image/00000002.jpg"))));
+        prompt_.printerHandlers.push_back([&](QPrinter& p) {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(pdf);
+            return true;
+        });
+        Click("Menu02");
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("画像ファイルを読み込めません")});
+        QVERIFY(!QFile::exists(pdf));
     }
 
     void aFullCategoryTakesNoCopy()

@@ -1,14 +1,18 @@
-// tolvane-batch: Tolvane's automatic image processing from the command line.
+// tolvane-batch: Tolvane from the command line.
 //
 //   tolvane-batch process [options] IN PAGE_OUT THUMB_OUT
+//   tolvane-batch add [--archive DIR] --category NAME [options] FILE...
+//   tolvane-batch scan [--archive DIR] --category NAME [--device NAME] [--feeder]
+//   tolvane-batch check [--archive DIR] [--category NAME] [--decode] [--repair]
 //
-// does to one image file what intake does to a new page in automatic mode:
-// load, bring to 24 bits, AutoProcessImage with the user's settings (read,
-// never written) or the options given, and write the page image and the
-// thumbnail in the formats their extensions name. Both files are written
-// whole or not at all. Exit status: 0 done, 1 read, processing or write
-// failure, 2 bad arguments.
+// process does to one image file what intake does to a new page in automatic
+// mode and writes the two images where it is told; add and scan file new
+// pages in a category as the main window does, through the archive session;
+// check reads the archive's files against its page lists and mends what can
+// be mended without loss. The help text below says it all for the user.
 
+#include "app/batch/BatchCommands.h"
+#include "app/batch/BatchSupport.h"
 #include "core/ArchiveFiles.h"
 #include "core/ArchiveSession.h"
 #include "core/Settings.h"
@@ -16,39 +20,101 @@
 #include "imaging/ImgKit.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QString>
 #include <QStringList>
 
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <limits>
-#include <optional>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr char kProgram[] = "tolvane-batch";
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using namespace batch;
 
 constexpr char kHelp[] =
     "Usage: tolvane-batch process [OPTIONS] IN PAGE_OUT THUMB_OUT\n"
+    "       tolvane-batch add [--archive DIR] --category NAME [--create] [--force] [OPTIONS] FILE...\n"
+    "       tolvane-batch scan [--archive DIR] --category NAME [--device NAME] [--feeder]\n"
+    "                          [--create] [--force] [OPTIONS]\n"
+    "       tolvane-batch scan --list-devices\n"
+    "       tolvane-batch check [--archive DIR] [--category NAME] [--decode] [--repair] [--force]\n"
     "       tolvane-batch --help\n"
     "\n"
-    "Processes one image file as Tolvane processes a new page in automatic mode:\n"
-    "the image is brought to 24 bits per pixel, turned and scaled into the target\n"
-    "box, corrected and whitened as the settings say, and written as the page\n"
-    "image PAGE_OUT and the thumbnail THUMB_OUT (within 160 x 200 pixels).\n"
+    "process\n"
+    "  Processes one image file as Tolvane processes a new page in automatic mode:\n"
+    "  the image is brought to 24 bits per pixel, turned and scaled into the target\n"
+    "  box, corrected and whitened as the settings say, and written as the page\n"
+    "  image PAGE_OUT and the thumbnail THUMB_OUT (within 160 x 200 pixels).\n"
+    "  The format of each output follows its extension: .bmp, .jpg or .jpeg, .tif or\n"
+    "  .tiff, in any letter case. Each output is written whole or not at all, and\n"
+    "  when the thumbnail cannot be written the page image is put back as it was.\n"
     "\n"
+    "add\n"
+    "  Files each FILE, in the order given, as a new last page of the category, as\n"
+    "  the main window's file import does in automatic mode: the file is read by the\n"
+    "  image layer, else by the Susie plug-ins (*.spi) in the folder that holds\n"
+    "  tolvane-batch; brought to 24 bits and processed; then the page image (in the\n"
+    "  format of SaveFormat), its thumbnail, an empty memo and FileList.txt are\n"
+    "  written, each page whole or not at all. A file that cannot be read is named\n"
+    "  on standard error and skipped, and the others are still filed. A page that\n"
+    "  cannot be written (a full disk) is taken back and the command stops there;\n"
+    "  the page limit (999 pages) stops it with its message. Pages filed before\n"
+    "  stay. Standard output has one line per filed page: its page entry\n"
+    "  (00000012.jpg), a tab, the file. On a terminal standard error shows progress.\n"
+    "\n"
+    "scan\n"
+    "  Files one-shot scans, made with the scan settings of the options dialog\n"
+    "  (ScanMode, ScanLeft, ScanTop, ScanRight, ScanBottom, ScanReso) as the\n"
+    "  one-shot scan button makes them, on the scanner chosen in the scanner\n"
+    "  selection (else the first SANE finds), and processed and filed as add files\n"
+    "  a file. Without --feeder one page is scanned; with it the document feeder is\n"
+    "  scanned page after page, each page filed as it comes, until the feeder says\n"
+    "  it is empty. A scan error stops the command with its message; pages filed\n"
+    "  before stay. Standard output: the page entry, a tab, the device (and the\n"
+    "  feeder page).\n"
+    "  --device NAME   scan on the SANE device NAME instead\n"
+    "  --feeder        scan from the document feeder until it is empty\n"
+    "  --list-devices  print the scanners SANE finds, one a line: name, vendor,\n"
+    "                  model and type, separated by tabs\n"
+    "\n"
+    "check\n"
+    "  Reads every category (or only --category's) and prints one line per finding,\n"
+    "  \"CATEGORY/FILE: what is wrong\": a list line whose page image is missing; a\n"
+    "  missing thumbnail or memo; a page file (any letter case) no list line names;\n"
+    "  a header line below the highest page number in use; a FileList.txt that is\n"
+    "  no CP932 text, or with a line that names no page file, a page twice, or no\n"
+    "  line end at the end; a missing Image, Thumb or Text folder; a temporary file\n"
+    "  left by an interrupted write.\n"
+    "  --decode   also read every page image and thumbnail, and report the ones\n"
+    "             that do not decode (without it images are only looked for)\n"
+    "  --repair   mend what can be mended without losing anything: make a missing\n"
+    "             folder; make a missing (or undecodable) thumbnail from the page\n"
+    "             image and a missing memo (empty); append page images no line\n"
+    "             names to FileList.txt in number order, with their thumbnails and\n"
+    "             memos; raise a low header line; end a cut-short last line; remove\n"
+    "             temporary files. It never deletes a page file or a list line, and\n"
+    "             writes each file atomically, the list last. Each finding's line\n"
+    "             then ends with \"; mended: ...\" or \"; left: ...\" and why.\n"
+    "  Findings that cannot be mended (a missing page image, a damaged line) are\n"
+    "  found again by the next check; all others are gone.\n"
+    "\n"
+    "The archive (add, scan, check)\n"
+    "  --archive DIR    the archive folder, whose sub-folders are the categories;\n"
+    "                   by default the folder that holds tolvane-batch, as for tolvane\n"
+    "  --category NAME  the category; a name must not be empty, \".\" or \"..\", nor\n"
+    "                   hold \"/\", \"\\\" or a control character, as the category\n"
+    "                   dialog refuses them, and it must exist\n"
+    "  --create         (add, scan) make the category when it does not exist, as\n"
+    "                   the create-category button makes one\n"
+    "  --force          take a shared archive's write lock over from another\n"
+    "                   workstation, as the lock button's \"Yes\" does\n"
+    "  When NetLock.CTL is in the archive folder the archive is shared, and add,\n"
+    "  scan and check --repair write only while they hold its lock: they take it\n"
+    "  when it is free, hold it while they write, stop when another workstation\n"
+    "  takes it away, and give it back when they end, on SIGINT, SIGTERM and SIGHUP\n"
+    "  too. When another workstation holds it they refuse, unless --force is given.\n"
+    "\n"
+    "Processing options (process, add, scan)\n"
     "Every value comes from the user's Tolvane settings, which are read and never\n"
     "changed ($XDG_CONFIG_HOME/Osk/Tolvane.conf, by default ~/.config/Osk/Tolvane.conf;\n"
     "missing or empty values take their defaults), unless an option gives it:\n"
@@ -65,21 +131,27 @@ constexpr char kHelp[] =
     "  --white-mode N  whitening filter: 0 applied, 1 not applied (WhiteMode)\n"
     "  --quality N     JPEG quality 1..100; without it from JpegMode:\n"
     "                  0 -> 90, 1 -> 80, 2 -> 50 (any other value -> 80)\n"
+    "  --save-format N (add, scan) format of new page images (SaveFormat):\n"
+    "                  0 JPEG (.jpg), 1 BMP (.bmp), 2 TIFF (.tif)\n"
     "  --              ends the options\n"
     "  -h, --help      shows this text\n"
-    "An option takes its value as the next argument or after '=' (--kmode=1).\n"
+    "An option takes its value as the next argument or after '=' (--kmode=1), and\n"
+    "options may stand before or after the operands.\n"
     "\n"
-    "The format of each output follows its extension: .bmp, .jpg or .jpeg, .tif or\n"
-    ".tiff, in any letter case. Each output is written whole or not at all, and\n"
-    "when the thumbnail cannot be written the page image is put back as it was.\n"
-    "\n"
-    "Exit status: 0 done; 1 the image could not be read, processed or written;\n"
-    "2 bad arguments.\n";
-
-void PrintError(const QString& message)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.toLocal8Bit().constData());
-}
+    "Exit status\n"
+    "  0  done; check: nothing found\n"
+    "  1  process: the image could not be read, processed or written;\n"
+    "     add: a file could not be read (the others were filed), a page could not\n"
+    "     be written, or the category is full; scan: the scan failed, the feeder\n"
+    "     was empty at the first page, a page could not be written, or the category\n"
+    "     is full; check: something was found (with --repair too: check again to\n"
+    "     see what is left)\n"
+    "  2  bad arguments: an unknown option or command, a bad value, a category name\n"
+    "     that is refused, an archive folder or category that does not exist\n"
+    "  3  the archive is shared and another workstation holds its write lock, or\n"
+    "     took it away while the command ran\n"
+    "  128+N  stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP): pages\n"
+    "     filed before stay, none is half-written, the lock is given back\n";
 
 // The formats an output may take, by its extension in any letter case.
 bool HasImageExtension(const QString& path)
@@ -87,136 +159,6 @@ bool HasImageExtension(const QString& path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")
         || suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
-}
-
-// A whole decimal number: optional sign and digits only, within 32 bits.
-std::optional<int32_t> ParseInteger(const QString& text)
-{
-    qsizetype i = 0;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
-        ++i;
-    if (i == text.size())
-        return std::nullopt;
-    for (qsizetype j = i; j < text.size(); ++j)
-        if (text[j] < u'0' || text[j] > u'9')
-            return std::nullopt;
-    bool ok = false;
-    const qlonglong value = text.toLongLong(&ok);
-    if (!ok || value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    return int32_t(value);
-}
-
-struct Option {
-    const char* name;
-    int32_t Settings::*member;  // null for --quality
-    int32_t min;
-    int32_t max;
-};
-
-constexpr Option kOptions[] = {
-    {"--kmode", &Settings::KMode, 0, 7},
-    {"--kfx", &Settings::KFX, 1, 65535},
-    {"--kfy", &Settings::KFY, 1, 65535},
-    {"--resize-a", &Settings::ResizeModeA, 0, 1},
-    {"--resize-t", &Settings::ResizeModeT, 0, 1},
-    {"--auto-mode", &Settings::AutoMode, 0, 2},
-    {"--white-mode", &Settings::WhiteMode, 0, 1},
-    {"--quality", nullptr, 1, 100},
-};
-
-struct Request {
-    std::optional<int32_t> values[std::size(kOptions)];
-    QStringList operands;
-};
-
-struct UsageError {
-    QString message;
-};
-
-// The options and operands after the command; throws UsageError.
-Request ParseProcessArguments(const QStringList& args)
-{
-    Request request;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (optionsEnded || !arg.startsWith(u'-') || arg == QLatin1String("-")) {
-            request.operands << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        const qsizetype eq = arg.indexOf(u'=');
-        const QString name = eq < 0 ? arg : arg.left(eq);
-        std::size_t which = std::size(kOptions);
-        for (std::size_t k = 0; k < std::size(kOptions); ++k)
-            if (name == QLatin1String(kOptions[k].name))
-                which = k;
-        if (which == std::size(kOptions))
-            throw UsageError{QStringLiteral("unknown option '%1' (see --help)").arg(name)};
-        QString value;
-        if (eq >= 0) {
-            value = arg.mid(eq + 1);
-        } else {
-            if (i + 1 >= args.size())
-                throw UsageError{QStringLiteral("option '%1' needs a value").arg(name)};
-            value = args[++i];
-        }
-        const Option& option = kOptions[which];
-        const std::optional<int32_t> number = ParseInteger(value);
-        if (!number)
-            throw UsageError{QStringLiteral("option '%1' needs a whole number, not '%2'").arg(name, value)};
-        if (*number < option.min || *number > option.max)
-            throw UsageError{QStringLiteral("option '%1' takes %2..%3, not %4")
-                                 .arg(name)
-                                 .arg(option.min)
-                                 .arg(option.max)
-                                 .arg(*number)};
-        request.values[which] = number;
-    }
-    if (request.operands.size() != 3)
-        throw UsageError{QStringLiteral("process takes IN PAGE_OUT THUMB_OUT, %1 given (see --help)")
-                             .arg(request.operands.size())};
-    return request;
-}
-
-// Why a file gave no image: the system's reason when it cannot be opened and
-// read, else that its content is no image the program reads.
-QString WhyNoImage(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(ResolveExistingPath(path));
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return IoErrorFromErrno(errno).reason;
-    struct stat st {};
-    char byte = 0;
-    int code = 0;
-    if (::fstat(fd, &st) != 0)
-        code = errno;
-    else if (S_ISDIR(st.st_mode))
-        code = EISDIR;
-    else if (::read(fd, &byte, 1) < 0)
-        code = errno;
-    ::close(fd);
-    if (code != 0)
-        return IoErrorFromErrno(code).reason;
-    if (st.st_size == 0)
-        return QStringLiteral("the file is empty");
-    return QStringLiteral("not an image in a format Tolvane reads, or a damaged one");
-}
-
-bool WantsHelp(const QStringList& args)
-{
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--"))
-            return false;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
-            return true;
-    }
-    return false;
 }
 
 // Writes the page image and then the thumbnail, each atomically; when the
@@ -237,11 +179,16 @@ bool WriteBoth(const QString& pagePath, const QByteArray& pageBytes, const QStri
 
 int Process(const QStringList& args)
 {
-    Request request;
+    Arguments request;
     try {
-        request = ParseProcessArguments(args);
+        request = ParseArguments(args, ProcessingOptions());
     } catch (const UsageError& e) {
         PrintError(e.message);
+        return kExitUsage;
+    }
+    if (request.operands.size() != 3) {
+        PrintError(QStringLiteral("process takes IN PAGE_OUT THUMB_OUT, %1 given (see --help)")
+                       .arg(request.operands.size()));
         return kExitUsage;
     }
     const QString& inPath = request.operands[0];
@@ -261,17 +208,9 @@ int Process(const QStringList& args)
         return kExitUsage;
     }
 
-    Settings settings = DefaultSettings();
-    ReadSettings(settings, AppSettingsStore());
-    int quality = JpegQualityFor(settings.JpegMode);  // as intake takes it
-    for (std::size_t k = 0; k < std::size(kOptions); ++k) {
-        if (!request.values[k])
-            continue;
-        if (kOptions[k].member)
-            settings.*kOptions[k].member = *request.values[k];
-        else
-            quality = *request.values[k];
-    }
+    const Processing values = ProcessingFrom(request);  // the quality as intake takes it
+    const Settings& settings = values.settings;
+    const int quality = values.quality;
 
     ImageHandle image = ImgKitFileLoad(inPath);
     if (!image) {
@@ -328,7 +267,16 @@ int main(int argc, char* argv[])
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
-    if (command != QLatin1String("process")) {
+    int (*run)(const QStringList&) = nullptr;
+    if (command == QLatin1String("process"))
+        run = Process;
+    else if (command == QLatin1String("add"))
+        run = RunAdd;
+    else if (command == QLatin1String("scan"))
+        run = RunScan;
+    else if (command == QLatin1String("check"))
+        run = RunCheck;
+    if (!run) {
         PrintError(QStringLiteral("unknown command '%1' (see --help)").arg(command));
         return kExitUsage;
     }
@@ -336,5 +284,5 @@ int main(int argc, char* argv[])
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
-    return Process(args);
+    return run(args);
 }

@@ -1,0 +1,112 @@
+// tolvane-batch check: every category's files against its page list, one
+// line per finding, and with --repair the mends that lose nothing.
+
+#include "app/batch/BatchCommands.h"
+#include "app/batch/BatchSupport.h"
+
+#include "core/ArchiveCheck.h"
+#include "core/Categories.h"
+#include "imaging/ImgKit.h"
+#include "imaging/PageIntake.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace batch {
+
+namespace {
+
+QString FindingLine(const QString& category, const CheckFinding& f)
+{
+    QString where = category;
+    if (!f.file.isEmpty())
+        where = where.isEmpty() ? f.file : where + u'/' + f.file;
+    QString line = where + QStringLiteral(": ") + f.what;
+    if (!f.how.isEmpty())
+        line += (f.mended ? QStringLiteral("; mended: ") : QStringLiteral("; left: ")) + f.how;
+    return line;
+}
+
+}  // namespace
+
+int RunCheck(const QStringList& argv)
+{
+    Arguments args;
+    try {
+        args = ParseArguments(argv, {{"--archive", OptionSpec::Text},
+                                     {"--category", OptionSpec::Text},
+                                     {"--decode", OptionSpec::Flag},
+                                     {"--repair", OptionSpec::Flag},
+                                     {"--force", OptionSpec::Flag}});
+    } catch (const UsageError& e) {
+        PrintError(e.message);
+        return kExitUsage;
+    }
+    if (!args.operands.isEmpty()) {
+        PrintError(QStringLiteral("check takes no operands, '%1' given (see --help)").arg(args.operands.first()));
+        return kExitUsage;
+    }
+    const QString archive = ArchiveFolder(args);
+    if (archive.isEmpty())
+        return kExitUsage;
+    QStringList categories;
+    const bool one = args.Text("--category").has_value();
+    if (one) {
+        const QString name = CategoryName(args);
+        if (name.isEmpty())
+            return kExitUsage;
+        if (!QFileInfo(QDir(archive).filePath(name)).isDir()) {
+            PrintError(QStringLiteral("there is no category '%1' in '%2'").arg(name, archive));
+            return kExitUsage;
+        }
+        categories << name;
+    } else {
+        categories = ListCategoryNames(archive);
+        std::sort(categories.begin(), categories.end());
+    }
+
+    const bool repair = args.Has("--repair");
+    WriteLock lock;
+    if (repair) {
+        CatchStopSignals();
+        if (const int rc = lock.Take(archive, args.Has("--force")))
+            return rc;
+    }
+
+    CheckOptions options;
+    options.repair = repair;
+    if (args.Has("--decode"))
+        options.decodes = [](const QString& path) { return bool(ImgKitFileLoad(path)); };
+    const Processing values = ProcessingFrom(args);
+    options.makeThumbnail = [&values](const QString& imagePath) {
+        return ThumbnailFileFor(imagePath, values.settings, values.quality);
+    };
+
+    int found = 0;
+    auto report = [&](const QString& category, const std::vector<CheckFinding>& findings) {
+        for (const CheckFinding& f : findings) {
+            PrintLine(FindingLine(category, f));
+            ++found;
+        }
+    };
+    qsizetype checked = 0;
+    for (qsizetype i = 0; i < categories.size(); ++i, ++checked) {
+        if (StopSignal())
+            break;
+        if (repair && !lock.StillHeld())
+            return kExitLocked;
+        ShowProgress(QStringLiteral("check: %1/%2 %3").arg(i + 1).arg(categories.size()).arg(categories.at(i)));
+        report(categories.at(i), CheckCategory(QDir(archive).filePath(categories.at(i)), options));
+    }
+    // What the lock file's own writes may have left in the archive folder.
+    if (!one && !StopSignal())
+        report(QString(), CheckLeftovers(archive, options));
+    ClearProgress();
+    if (StopSignal())
+        return StoppedExit(QStringLiteral("%1 of %2 categories checked").arg(checked).arg(categories.size()));
+    return found == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace batch

@@ -1,0 +1,13 @@
+#pragma once
+// The commands of tolvane-batch besides process; each takes the arguments
+// after its name and answers with the exit status (see the help text).
+
+#include <QStringList>
+
+namespace batch {
+
+int RunAdd(const QStringList& args);
+int RunScan(const QStringList& args);
+int RunCheck(const QStringList& args);
+
+}  // namespace batch

@@ -11,10 +11,14 @@ set -eu
 cd "$(dirname "$0")"
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
-libturbojpeg0-dev libjpeg-dev libtiff-dev libsane-dev libsane1 sane-utils sane-airscan libheif-dev libde265-0 libdav1d6 libaom3 libx265-199 fonts-ipafont-gothic xvfb xauth"
-# The print tests read the printed PDFs back with poppler.
+libturbojpeg0-dev libjpeg-dev libtiff-dev libsane-dev libsane1 sane-utils sane-airscan libheif-dev libde265-0 libdav1d6 libaom3 libx265-199 fonts-ipafont-gothic xvfb xauth \
+cups"
+# Printing goes through CUPS: Qt's CUPS plug-in (libcupsprintersupport.so) is
+# part of libqt6printsupport6, which qt6-base-dev brings. The print tests run
+# a scheduler of their own with a cups-pdf queue and read the PDFs back with
+# poppler.
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip \
-poppler-utils"
+cups printer-driver-cups-pdf poppler-utils"
 
 install_missing() {
     missing=""

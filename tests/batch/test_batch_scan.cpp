@@ -141,6 +141,40 @@ TEST_F(ScanTest, AScanErrorStopsTheCommandWithItsMessage)
     }
 }
 
+// A feeder that jams at its third page (tests/batch/sane/tolvanefeeder.c):
+// the error's message, and the two pages before it stay filed.
+TEST_F(ScanTest, AScanErrorAfterSomePagesKeepsThem)
+{
+    QProcessEnvironment env = Sane("feeder_jam");
+    env.insert("LD_LIBRARY_PATH", QStringLiteral(TOLVANE_TEST_SANE_BACKENDS) + u':' + env.value("LD_LIBRARY_PATH"));
+    Outcome run = Batch(On("scan", "Scans", {"--feeder"}), env);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, Line(1, "tolvanefeeder:0 feeder page 1") + Line(2, "tolvanefeeder:0 feeder page 2"));
+    EXPECT_EQ(run.err, QStringLiteral("tolvane-batch: scan of feeder page 3 failed: その他のエラーが発生しました "
+                                      "(sane_start failed)\n").toUtf8());
+    EXPECT_EQ(List(), QByteArray("00000002\r\n00000001.jpg\r\n00000002.jpg\r\n"));
+    EXPECT_TRUE(Succeeded(Batch(On("check", "Scans"))));
+
+    // The same feeder without the jam: its five pages, then empty.
+    env.insert("TOLVANEFEEDER_JAM_AT", "0");
+    run = Batch(On("scan", "Scans", {"--feeder"}), env);
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(run.out.count('\n'), 5);
+    EXPECT_TRUE(run.out.endsWith(Line(7, "tolvanefeeder:0 feeder page 5"))) << run.out.constData();
+    // Jammed at the first page: nothing filed, the message all the same.
+    env.insert("TOLVANEFEEDER_JAM_AT", "1");
+    run = Batch(On("scan", "Scans", {"--feeder"}), env);
+    EXPECT_TRUE(FailedWith(run, 1));
+    EXPECT_TRUE(run.err.contains("scan of feeder page 1 failed")) << run.err.constData();
+    // Empty from the start.
+    env.insert("TOLVANEFEEDER_JAM_AT", "0");
+    env.insert("TOLVANEFEEDER_PAGES", "0");
+    run = Batch(On("scan", "Scans", {"--feeder"}), env);
+    EXPECT_TRUE(FailedWith(run, 1));
+    EXPECT_EQ(run.err, QByteArray("tolvane-batch: the document feeder of tolvanefeeder:0 is empty\n"));
+    EXPECT_EQ(List().count("\r\n"), 8);  // the seven pages and the header, as before
+}
+
 TEST_F(ScanTest, StoppedInTheMiddleOfTheFeederTheFiledPagesStay)
 {
     // The slow scanner: a page takes about half a second.

@@ -371,8 +371,9 @@ protected:
         job.start(QStringLiteral(TOLVANE_PRINT_CUPS_JOB),
                   {kQueue, image, QString::fromLatin1(s.paper), QString::fromLatin1(s.orientation),
                    QString::number(s.dpi)});
-        ASSERT_TRUE(job.waitForFinished(120000)) << "the print job did not end";
+        ASSERT_TRUE(job.waitForFinished(120000)) << "the print job did not end: " << qPrintable(job.errorString());
         const QByteArray out = job.readAllStandardOutput();
+        ASSERT_EQ(job.exitStatus(), QProcess::NormalExit) << out.constData() << job.readAllStandardError().constData();
         ASSERT_EQ(job.exitCode(), 0) << out.constData() << job.readAllStandardError().constData();
         const JobReport report = ParseReport(out);
         ASSERT_TRUE(report.native);

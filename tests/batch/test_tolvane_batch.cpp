@@ -162,14 +162,21 @@ TEST_F(BatchTest, OtherDepthsAreBroughtTo24Bits)
 
 TEST_F(BatchTest, HelpOnStdout)
 {
-    for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"help"},
-                                    QStringList{"process", "--help"}, QStringList{"process", "a", "-h", "--kmode"}}) {
+    for (const QStringList& args :
+         {QStringList{"--help"}, QStringList{"-h"}, QStringList{"help"}, QStringList{"process", "--help"},
+          QStringList{"process", "a", "-h", "--kmode"}, QStringList{"add", "--help"}, QStringList{"scan", "-h"},
+          QStringList{"check", "--category", "x", "--help"}}) {
         const Outcome run = Batch(args);
         EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.isEmpty()) << args.join(' ').toStdString();
         EXPECT_TRUE(run.out.startsWith("Usage: tolvane-batch process [OPTIONS] IN PAGE_OUT THUMB_OUT\n"));
-        for (const char* word : {"--kmode", "--kfx", "--kfy", "--resize-a", "--resize-t", "--auto-mode",
-                                 "--white-mode", "--quality", ".bmp", ".jpeg", ".tiff", "Exit status"})
+        // Every command, option and exit status.
+        for (const char* word :
+             {"--kmode", "--kfx", "--kfy", "--resize-a", "--resize-t", "--auto-mode", "--white-mode", "--quality",
+              "--save-format", ".bmp", ".jpeg", ".tiff", "tolvane-batch add", "tolvane-batch scan",
+              "tolvane-batch check", "--archive DIR", "--category NAME", "--create", "--force", "--device NAME",
+              "--feeder", "--list-devices", "--decode", "--repair", "NetLock.CTL", "SIGINT", "SIGTERM",
+              "Exit status", "\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  128+N  "})
             EXPECT_TRUE(run.out.contains(word)) << word;
     }
 }

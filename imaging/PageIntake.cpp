@@ -11,14 +11,6 @@ ImageHandle LoadImportedFile(const QString& path, const std::function<ImageHandl
     return image;
 }
 
-bool BringToFullColour(ImageHandle& image)
-{
-    ImgKitInfo info{};
-    if (ImgKitImageInfo(image, info) && info.colorType != kImgKitColorFull)
-        ReplaceImage(image, ImgKitConvertColor(image, 24));
-    return ImgKitImageInfo(image, info) && info.colorType == kImgKitColorFull;
-}
-
 bool EncodeNewPage(const PageImages& made, int quality, const QString& extension, QByteArray& pageBytes,
                    QByteArray& thumbBytes)
 {
@@ -49,7 +41,7 @@ PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, c
 std::optional<QByteArray> ThumbnailFileFor(const QString& imagePath, const Settings& settings, int quality)
 {
     ImageHandle image = ImgKitFileLoad(imagePath);
-    if (!BringToFullColour(image))
+    if (!ImgKitMakeFullColour(image))
         return std::nullopt;
     const ImageHandle thumbnail = MakeThumbnail(image, settings);
     QByteArray bytes;

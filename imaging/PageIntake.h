@@ -21,10 +21,8 @@
 // reads the file.
 ImageHandle LoadImportedFile(const QString& path, const std::function<ImageHandle(const QString&)>& pluginLoad);
 
-// Brings an acquired picture to 24 bits per pixel in place (ImgKitConvertColor
-// when it has another depth). False when it holds no usable image or the
-// conversion gives none: the program then says 読込めないデータ形式です.
-bool BringToFullColour(ImageHandle& image);
+// (ImgKitMakeFullColour, imaging/ImgKit.h, brings an acquired picture to
+// 24 bits; false: the program says 読込めないデータ形式です.)
 
 // The two files of a new page: the page image in the format `extension`
 // names (".jpg", ".bmp" or ".tif", see SaveFormatExtension) and the

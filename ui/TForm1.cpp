@@ -10,6 +10,7 @@
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "imaging/PageIntake.h"
 #include "imaging/SpiLoad.h"
 #include "imaging/scan/ScanEasySettings.h"
 #include "core/Failure.h"
@@ -549,17 +550,16 @@ void TForm1::SpeedButton4Click()
         SetCommandStates(!Session.WritingAllowed());
         return;
     }
-    const TakeAttempt attempt = TryTakeLock(WorkingFolder);
-    if (!attempt.taken) {
-        const BoxAnswer answer = prompt_.MessageBox(
-            QStringLiteral("既に他の人が書込モードで使用中です。\n強制的に書込モードにしますか？\n"
-                           "書込使用中のPCが異常終了した場合など、強制的に書込モードにする場合は「はい」を、\n"
-                           "書込モードをキャンセルする場合は「いいえ」をクリックしてください"),
-            QStringLiteral("共有スペースへの書込権限取得"), BoxButtons::YesNo);
-        if (answer != BoxAnswer::Yes)
-            return;
-        TakeLock(WorkingFolder);
-    }
+    const LockTaking taking = TakeWriteLock(WorkingFolder, [this] {
+        return prompt_.MessageBox(
+                   QStringLiteral("既に他の人が書込モードで使用中です。\n強制的に書込モードにしますか？\n"
+                                  "書込使用中のPCが異常終了した場合など、強制的に書込モードにする場合は「はい」を、\n"
+                                  "書込モードをキャンセルする場合は「いいえ」をクリックしてください"),
+                   QStringLiteral("共有スペースへの書込権限取得"), BoxButtons::YesNo)
+               == BoxAnswer::Yes;
+    });
+    if (taking != LockTaking::Taken && taking != LockTaking::TakenOver)
+        return;  // refused, or the lock file could not be written: nothing is held
     LockHeld = true;
     ShowLockIndicator();
     SetCommandStates(!Session.WritingAllowed());
@@ -718,11 +718,10 @@ void TForm1::Menu08Click()
     QDir::setCurrent(current);
     if (path.isEmpty())
         return;
-    ImageHandle image = ImgKitFileLoad(path);
-    if (!image && PluginLoad) {
-        repaint();
-        image = PluginLoad(path);
-    }
+    ImageHandle image = LoadImportedFile(path, [this](const QString& file) {
+        repaint();  // the window is drawn again before a plug-in takes its time
+        return PluginLoad ? PluginLoad(file) : ImageHandle();
+    });
     if (!image) {
         prompt_.MessageBox(QStringLiteral("読込めないデータ形式です"), QString(), BoxButtons::Ok);
         return;
@@ -777,16 +776,7 @@ void TForm1::AddAcquiredPage(ImageHandle image)
 
 PageResult TForm1::StorePageImages(const PageImages& made)
 {
-    const Settings& settings = AppSettings();
-    const int quality = JpegQualityFor(settings.JpegMode);
-    const QString extension = SaveFormatExtension(settings.SaveFormat);
-    QByteArray pageBytes, thumbBytes;
-    if (made.page && made.thumbnail && ImgKitEncodeForPath(QStringLiteral("page") + extension, made.page, quality, pageBytes)
-        && ImgKitJpegEncode(made.thumbnail, quality, thumbBytes))
-        return Session.StoreNewPage(pageBytes, extension, thumbBytes);
-    PageResult failed;
-    failed.message = kCannotSaveMessage;
-    return failed;
+    return StoreProcessedPage(Session, made, AppSettings());
 }
 
 void TForm1::ShowPageResult(const PageResult& result)

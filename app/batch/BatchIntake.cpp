@@ -91,7 +91,7 @@ public:
     // page; prints the page line, or why not. `source` names it on both.
     Result File(ImageHandle image, const QString& source)
     {
-        if (!BringToFullColour(image)) {
+        if (!ImgKitMakeFullColour(image)) {
             PrintError(QStringLiteral("'%1': %2 (cannot convert it to 24 bits per pixel)").arg(source, kUnreadableFormat));
             return Result::Skipped;
         }

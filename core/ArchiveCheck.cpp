@@ -64,6 +64,33 @@ std::optional<std::vector<Entry>> ListFolder(const QString& path)
     return entries;
 }
 
+// The form names are compared in, letter case aside (as QString's
+// case-insensitive compare has it); page names are ASCII, folded here
+// without the tables.
+QString Folded(const QString& name)
+{
+    qsizetype i = 0;
+    for (; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (c >= 0x80)
+            return name.toCaseFolded();
+        if (c >= u'A' && c <= u'Z')
+            break;
+    }
+    if (i == name.size())
+        return name;  // shared, nothing to fold
+    QString out = name;
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
+    for (; i < out.size(); ++i) {
+        const char16_t c = to[i];
+        if (c >= 0x80)
+            return name.toCaseFolded();
+        if (c >= u'A' && c <= u'Z')
+            to[i] = char16_t(c + 32);
+    }
+    return out;
+}
+
 // A folder's names by their case-folded form, to find a name in any letter
 // case as ResolveExistingPath does: the exact name first, else the smallest.
 class FolderIndex {
@@ -75,20 +102,25 @@ public:
 
     void Build()
     {
-        byFolded_.reserve(qsizetype(entries.size()));
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            byFolded_[entries[i].name.toCaseFolded()].push_back(i);
+        // One hash entry per folded name; names that fold alike are chained.
+        head_.reserve(qsizetype(entries.size()));
+        next_.assign(entries.size(), -1);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            qsizetype& first = head_[Folded(entries[i].name)];
+            next_[i] = first - 1;  // a new entry starts at 0: none before
+            first = qsizetype(i) + 1;
+        }
     }
 
     // The entry `name` resolves to, or null.
     const Entry* Find(const QString& name) const
     {
-        const auto it = byFolded_.constFind(name.toCaseFolded());
-        if (it == byFolded_.cend())
+        const auto it = head_.constFind(Folded(name));
+        if (it == head_.cend())
             return nullptr;
         const Entry* best = nullptr;
-        for (std::size_t i : *it) {
-            const Entry& e = entries[i];
+        for (qsizetype i = *it - 1; i >= 0; i = next_[std::size_t(i)]) {
+            const Entry& e = entries[std::size_t(i)];
             if (e.name == name)
                 return &e;
             if (!best || e.name < best->name)
@@ -109,7 +141,8 @@ public:
     QString Abs(const QString& name) const { return path + u'/' + name; }
 
 private:
-    QHash<QString, std::vector<std::size_t>> byFolded_;
+    QHash<QString, qsizetype> head_;  // folded name → its last entry + 1
+    std::vector<qsizetype> next_;     // entry → the one before it of the same folded name, or -1
 };
 
 bool IsAsciiDigits(QStringView text)
@@ -129,9 +162,14 @@ int PageFormNumber(const QString& name, std::initializer_list<QStringView> exten
     if (name.size() != 12 || !IsAsciiDigits(QStringView(name).left(8)))
         return -1;
     const QStringView ext = QStringView(name).mid(8);
-    for (QStringView wanted : extensions)
-        if (ext.compare(wanted, Qt::CaseInsensitive) == 0)
-            return ParseDecimal(name.left(8));
+    for (QStringView wanted : extensions) {
+        if (ext.compare(wanted, Qt::CaseInsensitive) == 0) {
+            int number = 0;
+            for (qsizetype i = 0; i < 8; ++i)
+                number = number * 10 + (name.at(i).unicode() - u'0');
+            return number;
+        }
+    }
     return -1;
 }
 
@@ -163,7 +201,7 @@ public:
         }
         top_.path = folder_;
         top_.listed = true;
-        top_.entries = *top;
+        top_.entries = std::move(*top);
         top_.Build();
 
         OpenSubFolder(image_, QStringLiteral("Image"));
@@ -230,7 +268,7 @@ private:
             return;
         }
         index.listed = true;
-        index.entries = *entries;
+        index.entries = std::move(*entries);
         index.Build();
     }
 
@@ -290,16 +328,18 @@ private:
                 continue;
             }
             const QString number = PageNumberOfEntry(entry);
-            const QString folded = number.toCaseFolded();
+            const QString folded = Folded(number);
             if (const auto it = lineOfNumber.constFind(folded); it != lineOfNumber.cend())
                 Add(FindingKind::ListDamagedLine, listName_,
                     QStringLiteral("line %1 \"%2\" has the page number of line %3")
                         .arg(QString::number(line), entry, QString::number(*it)));
             else
                 lineOfNumber.insert(folded, line);
-            listed_.insert(folded);
-            if (number.size() == 8 && IsAsciiDigits(number))
-                highest_ = std::max<int64_t>(highest_, ParseDecimal(number));
+            if (number.size() == 8 && IsAsciiDigits(number)) {
+                const int value = ParseDecimal(number);
+                listed_.insert(value);
+                highest_ = std::max<int64_t>(highest_, value);
+            }
             CheckPage(entry, number, line);
         }
     }
@@ -316,20 +356,23 @@ private:
         for (const Entry* e : {image, thumb, memo})
             if (e)
                 named_.insert(e);
-        const QString imagePath = image ? image_.Abs(image->name) : QString();
+        const bool decoding = bool(options_.decodes);
+        // Paths only where something is read or mended: most pages need none.
+        const QString imagePath = image && (decoding || !thumb) ? image_.Abs(image->name) : QString();
 
         bool imageDecodes = image != nullptr;
         if (!image)
             Add(FindingKind::ImageMissing, image_.Rel(entry),
                 QStringLiteral("the page image of %1 is not there").arg(page));
-        else if (options_.decodes && !options_.decodes(imagePath)) {
+        else if (decoding && !options_.decodes(imagePath)) {
             imageDecodes = false;
             Add(FindingKind::ImageUndecodable, image_.Rel(image->name),
                 QStringLiteral("the page image of %1 does not decode").arg(page));
         }
 
         Mend thumbMend;
-        if (imageDecodes && options_.makeThumbnail && (thumb_.listed || FolderWillBeMade(thumb_))) {
+        if ((!thumb || decoding) && imageDecodes && options_.makeThumbnail
+            && (thumb_.listed || FolderWillBeMade(thumb_))) {
             thumbMend.what = Mend::WriteThumb;
             thumbMend.imagePath = imagePath;
             thumbMend.path = ThumbTarget(thumb ? thumb->name : thumbName);
@@ -337,7 +380,7 @@ private:
         if (!thumb)
             Add(FindingKind::ThumbnailMissing, thumb_.Rel(thumbName),
                 QStringLiteral("the thumbnail of %1 is not there").arg(page), thumbMend);
-        else if (options_.decodes && !options_.decodes(thumb_.Abs(thumb->name)))
+        else if (decoding && !options_.decodes(thumb_.Abs(thumb->name)))
             Add(FindingKind::ThumbnailUndecodable, thumb_.Rel(thumb->name),
                 QStringLiteral("the thumbnail of %1 does not decode").arg(page), thumbMend);
 
@@ -391,7 +434,7 @@ private:
                 highest_ = std::max<int64_t>(highest_, number);
                 if (named_.contains(&e))
                     continue;
-                if (listed_.contains(e.name.left(8)))
+                if (listed_.contains(number))
                     taken.push_back({&index, &e});  // another file of a listed page's number
                 else
                     (byNumber[number].*into).push_back(&e);
@@ -644,7 +687,7 @@ private:
     QString listName_;
     QStringList lines_;
     bool rewritable_ = false;
-    QSet<QString> listed_;  // the numbers of the list's lines, case-folded
+    QSet<int> listed_;  // the page numbers of the list's lines of the program's form
     QSet<const Entry*> named_;  // the files the list's lines name
     int64_t highest_ = 0;
 };

@@ -1,0 +1,290 @@
+// tolvane-batch add and check.
+//
+// BM_Add50Files: one `tolvane-batch add` of 50 A4 scans (2480 x 3508 JPEG)
+// into a fresh category, against 50 runs of `tolvane-batch process` on the
+// same files in the same iterations (counters process_s and add_per_process,
+// the goal being at most 1.15); and the nearest chains ImageMagick and
+// libvips offer for the same 50 files: `convert IN -resize 1024x -auto-level
+// -write PAGE -resize 160x200 THUMB` (ImageMagick writes an intermediate
+// result with -write) and vipsthumbnail twice, 1024 wide and within 160 x 200.
+// Both write at JPEG quality 80, as the program does by default.
+//
+// BM_Check200x999: `tolvane-batch check` of an archive of 200 categories of
+// 999 pages each (hard links to one small page), warm cache, no decoding;
+// the goal is under 2 s.
+//
+// The children read the settings of a home of their own: the defaults.
+
+#include "imaging/Dib.h"
+#include "imaging/ImgKit.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+namespace {
+
+QTemporaryDir* g_dir = nullptr;
+constexpr int kFiles = 50;
+
+QString Scan(int i)
+{
+    return g_dir->filePath(QStringLiteral("in/scan%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+}
+
+// A page of text lines on slightly tinted paper, as a flatbed gives it; 50
+// files of it.
+void MakeScans()
+{
+    QDir().mkpath(g_dir->filePath(QStringLiteral("in")));
+    ImageHandle dib = CreateDib(2480, 3508, 3);
+    TMDIB m(dib);
+    for (int y = 0; y < m.Height; ++y) {
+        uint8_t* row = m.TopRow - y * m.Stride;
+        for (int x = 0; x < m.Width; ++x) {
+            const bool ink = (y % 60 < 14) && x > 200 && x < 2280 && (x / 23) % 6 != 0;
+            row[3 * x] = uint8_t(ink ? 40 : 226 + (x + y) % 7);
+            row[3 * x + 1] = uint8_t(ink ? 38 : 236 + (x * 3 + y) % 5);
+            row[3 * x + 2] = uint8_t(ink ? 50 : 240 + (x + 2 * y) % 6);
+        }
+    }
+    QByteArray jpeg;
+    ImgKitJpegEncode(dib, 90, jpeg);
+    for (int i = 0; i < kFiles; ++i) {
+        QFile f(Scan(i));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(jpeg);
+    }
+}
+
+bool Run(const QString& program, const QStringList& args, int timeoutMs = 600000)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.start(program, args);
+    return child.waitForFinished(timeoutMs) && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+}
+
+// Seconds one call takes.
+template <class F>
+double Seconds(F&& f)
+{
+    QElapsedTimer t;
+    t.start();
+    f();
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+QString Batch()
+{
+    return QStringLiteral(TOLVANE_BATCH_EXE);
+}
+
+QString Out(const QString& name)
+{
+    return g_dir->filePath(QStringLiteral("out/") + name);
+}
+
+void BM_Add50Files(benchmark::State& state)
+{
+    const QString archive = g_dir->filePath(QStringLiteral("archive"));
+    QDir().mkpath(archive);
+    QDir().mkpath(Out(QString()));
+    QStringList files;
+    for (int i = 0; i < kFiles; ++i)
+        files << Scan(i);
+    int round = 0;
+    double addTotal = 0, processTotal = 0;
+    for (auto _ : state) {
+        const QString category = QStringLiteral("Add%1").arg(++round);
+        bool ok = true;
+        const double add = Seconds([&] {
+            ok = Run(Batch(), QStringList{QStringLiteral("add"), QStringLiteral("--archive"), archive,
+                                          QStringLiteral("--category"), category, QStringLiteral("--create")}
+                                  + files);
+        });
+        if (!ok) {
+            state.SkipWithError("tolvane-batch add failed");
+            break;
+        }
+        // The same files, one process run each, right after.
+        const double process = Seconds([&] {
+            for (int i = 0; i < kFiles && ok; ++i)
+                ok = Run(Batch(), {QStringLiteral("process"), Scan(i), Out(QStringLiteral("p%1.jpg").arg(i)),
+                                   Out(QStringLiteral("t%1.jpg").arg(i))});
+        });
+        if (!ok) {
+            state.SkipWithError("tolvane-batch process failed");
+            break;
+        }
+        state.SetIterationTime(add);
+        addTotal += add;
+        processTotal += process;
+        QDir(archive + u'/' + category).removeRecursively();
+    }
+    const double n = double(state.iterations());
+    state.counters["process_s"] = benchmark::Counter(processTotal / n);
+    state.counters["add_per_process"] = benchmark::Counter(processTotal > 0 ? addTotal / processTotal : 0);
+}
+BENCHMARK(BM_Add50Files)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1)->Repetitions(3);
+
+void BM_Process50Runs(benchmark::State& state)
+{
+    QDir().mkpath(Out(QString()));
+    for (auto _ : state) {
+        for (int i = 0; i < kFiles; ++i)
+            if (!Run(Batch(), {QStringLiteral("process"), Scan(i), Out(QStringLiteral("p%1.jpg").arg(i)),
+                               Out(QStringLiteral("t%1.jpg").arg(i))})) {
+                state.SkipWithError("tolvane-batch process failed");
+                return;
+            }
+    }
+}
+BENCHMARK(BM_Process50Runs)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// The system's ImageMagick, not a stand-in earlier in PATH.
+QString ImageMagick()
+{
+    for (const char* p : {"/usr/bin/convert", "/usr/bin/magick"})
+        if (QFileInfo(QLatin1String(p)).isExecutable())
+            return QLatin1String(p);
+    return QString();
+}
+
+void BM_ImageMagick50Files(benchmark::State& state)
+{
+    const QString convert = ImageMagick();
+    if (convert.isEmpty()) {
+        state.SkipWithError("ImageMagick is not installed (apt-get install imagemagick)");
+        return;
+    }
+    QDir().mkpath(Out(QString()));
+    for (auto _ : state) {
+        for (int i = 0; i < kFiles; ++i)
+            if (!Run(convert, {Scan(i), QStringLiteral("-resize"), QStringLiteral("1024x"), QStringLiteral("-auto-level"),
+                               QStringLiteral("-quality"), QStringLiteral("80"), QStringLiteral("-write"),
+                               Out(QStringLiteral("im-p%1.jpg").arg(i)), QStringLiteral("-resize"),
+                               QStringLiteral("160x200"), Out(QStringLiteral("im-t%1.jpg").arg(i))})) {
+                state.SkipWithError("convert failed");
+                return;
+            }
+    }
+}
+BENCHMARK(BM_ImageMagick50Files)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+void BM_Vips50Files(benchmark::State& state)
+{
+    const QString vips = QStringLiteral("/usr/bin/vipsthumbnail");
+    if (!QFileInfo(vips).isExecutable()) {
+        state.SkipWithError("libvips is not installed (apt-get install libvips-tools)");
+        return;
+    }
+    QDir().mkpath(Out(QString()));
+    for (auto _ : state) {
+        for (int i = 0; i < kFiles; ++i) {
+            const bool ok =
+                Run(vips, {Scan(i), QStringLiteral("--size"), QStringLiteral("1024x"), QStringLiteral("-o"),
+                           Out(QStringLiteral("vips-p%1.jpg[Q=80]").arg(i))})
+                && Run(vips, {Scan(i), QStringLiteral("--size"), QStringLiteral("160x200"), QStringLiteral("-o"),
+                              Out(QStringLiteral("vips-t%1.jpg[Q=80]").arg(i))});
+            if (!ok) {
+                state.SkipWithError("vipsthumbnail failed");
+                return;
+            }
+        }
+    }
+}
+BENCHMARK(BM_Vips50Files)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// ---- check ----
+
+// 200 categories of 999 pages: every page's three files hard links to a
+// small image, thumbnail and memo (a new one every 30000 links, below the
+// file system's limit per file); each list written whole.
+QString BigArchive()
+{
+    static QString root;
+    if (!root.isEmpty())
+        return root;
+    root = g_dir->filePath(QStringLiteral("big"));
+    QDir().mkpath(root);
+    QByteArray image, memo;
+    int made = -1;
+    auto sources = [&](int links) {
+        if (links / 30000 == made)
+            return true;
+        made = links / 30000;
+        image = QFile::encodeName(g_dir->filePath(QStringLiteral("page%1.jpg").arg(made)));
+        memo = QFile::encodeName(g_dir->filePath(QStringLiteral("memo%1.txt").arg(made)));
+        QFile m(QFile::decodeName(memo));
+        return ImgKitJpegFileSave(QFile::decodeName(image), CreateDib(16, 16, 3), 80)
+               && m.open(QIODevice::WriteOnly) && m.write("\r\n") == 2;
+    };
+    int links = 0;
+    for (int c = 0; c < 200; ++c) {
+        const QString cat = root + QStringLiteral("/Category %1").arg(c, 3, 10, QLatin1Char('0'));
+        QByteArray list = "00000999\r\n";
+        for (const char* sub : {"Image", "Thumb", "Text"})
+            QDir().mkpath(cat + u'/' + QLatin1String(sub));
+        const QByteArray base = QFile::encodeName(cat);
+        for (int p = 1; p <= 999; ++p, ++links) {
+            const QByteArray n = QByteArray::number(p).rightJustified(8, '0');
+            if (!sources(links) || ::link(image.constData(), (base + "/Image/" + n + ".jpg").constData()) != 0
+                || ::link(image.constData(), (base + "/Thumb/" + n + ".jpg").constData()) != 0
+                || ::link(memo.constData(), (base + "/Text/" + n + ".txt").constData()) != 0) {
+                root.clear();
+                return root;
+            }
+            list += n + ".jpg\r\n";
+        }
+        QFile f(cat + QStringLiteral("/FileList.txt"));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(list);
+    }
+    return root;
+}
+
+void BM_Check200x999(benchmark::State& state)
+{
+    const QString root = BigArchive();
+    if (root.isEmpty()) {
+        state.SkipWithError("cannot make the archive (hard links)");
+        return;
+    }
+    const QStringList args{QStringLiteral("check"), QStringLiteral("--archive"), root};
+    if (!Run(Batch(), args)) {  // warms the cache; a clean archive answers 0
+        state.SkipWithError("check found something or failed");
+        return;
+    }
+    for (auto _ : state)
+        if (!Run(Batch(), args)) {
+            state.SkipWithError("check found something or failed");
+            return;
+        }
+}
+BENCHMARK(BM_Check200x999)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    g_dir = &dir;
+    qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("home/.config"))));
+    MakeScans();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -252,6 +252,16 @@ int Process(const QStringList& args)
 
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// In AddressSanitizer builds the loaded modules (Susie plug-ins, SANE
+// backends) stay loaded until the process ends, so that a leak report names
+// the module it came from and the suppressions can match it.
+extern "C" int dlclose(void*)
+{
+    return 0;
+}
+#endif
+
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);

@@ -41,11 +41,11 @@ int RunCheck(const QStringList& argv)
 {
     Arguments args;
     try {
-        args = ParseArguments(argv, {{"--archive", OptionSpec::Text},
-                                     {"--category", OptionSpec::Text},
-                                     {"--decode", OptionSpec::Flag},
-                                     {"--repair", OptionSpec::Flag},
-                                     {"--force", OptionSpec::Flag}});
+        args = ParseArguments(argv, {{"--archive", OptionDef::Text},
+                                     {"--category", OptionDef::Text},
+                                     {"--decode", OptionDef::Flag},
+                                     {"--repair", OptionDef::Flag},
+                                     {"--force", OptionDef::Flag}});
     } catch (const UsageError& e) {
         PrintError(e.message);
         return kExitUsage;

@@ -131,13 +131,13 @@ private:
     int filed_ = 0;
 };
 
-std::vector<OptionSpec> Options(std::initializer_list<OptionSpec> own)
+std::vector<OptionDef> Options(std::initializer_list<OptionDef> own)
 {
-    std::vector<OptionSpec> all = {
-        {"--archive", OptionSpec::Text},
-        {"--category", OptionSpec::Text},
-        {"--create", OptionSpec::Flag},
-        {"--force", OptionSpec::Flag},
+    std::vector<OptionDef> all = {
+        {"--archive", OptionDef::Text},
+        {"--category", OptionDef::Text},
+        {"--create", OptionDef::Flag},
+        {"--force", OptionDef::Flag},
     };
     all.insert(all.end(), own.begin(), own.end());
     const auto& filing = FilingOptions();
@@ -330,9 +330,9 @@ int RunScan(const QStringList& argv)
 {
     Arguments args;
     try {
-        args = ParseArguments(argv, Options({{"--device", OptionSpec::Text},
-                                             {"--feeder", OptionSpec::Flag},
-                                             {"--list-devices", OptionSpec::Flag}}));
+        args = ParseArguments(argv, Options({{"--device", OptionDef::Text},
+                                             {"--feeder", OptionDef::Flag},
+                                             {"--list-devices", OptionDef::Flag}}));
     } catch (const UsageError& e) {
         PrintError(e.message);
         return kExitUsage;

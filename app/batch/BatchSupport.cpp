@@ -108,7 +108,7 @@ std::optional<QString> Arguments::Text(const char* name) const
     return it == texts.cend() ? std::nullopt : std::optional<QString>(*it);
 }
 
-Arguments ParseArguments(const QStringList& args, const std::vector<OptionSpec>& specs)
+Arguments ParseArguments(const QStringList& args, const std::vector<OptionDef>& defs)
 {
     Arguments parsed;
     bool optionsEnded = false;
@@ -124,13 +124,13 @@ Arguments ParseArguments(const QStringList& args, const std::vector<OptionSpec>&
         }
         const qsizetype eq = arg.indexOf(u'=');
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : specs)
+        const OptionDef* def = nullptr;
+        for (const OptionDef& s : defs)
             if (name == QLatin1String(s.name))
-                spec = &s;
-        if (!spec)
+                def = &s;
+        if (!def)
             throw UsageError{QStringLiteral("unknown option '%1' (see --help)").arg(name)};
-        if (spec->kind == OptionSpec::Flag) {
+        if (def->kind == OptionDef::Flag) {
             if (eq >= 0)
                 throw UsageError{QStringLiteral("option '%1' takes no value").arg(name)};
             parsed.flags.insert(name);
@@ -144,44 +144,44 @@ Arguments ParseArguments(const QStringList& args, const std::vector<OptionSpec>&
                 throw UsageError{QStringLiteral("option '%1' needs a value").arg(name)};
             value = args[++i];
         }
-        if (spec->kind == OptionSpec::Text) {
+        if (def->kind == OptionDef::Text) {
             parsed.texts.insert(name, value);
             continue;
         }
         const std::optional<int32_t> number = ParseInteger(value);
         if (!number)
             throw UsageError{QStringLiteral("option '%1' needs a whole number, not '%2'").arg(name, value)};
-        if (*number < spec->min || *number > spec->max)
+        if (*number < def->min || *number > def->max)
             throw UsageError{QStringLiteral("option '%1' takes %2..%3, not %4")
                                  .arg(name)
-                                 .arg(spec->min)
-                                 .arg(spec->max)
+                                 .arg(def->min)
+                                 .arg(def->max)
                                  .arg(*number)};
         parsed.numbers.insert(name, *number);
     }
     return parsed;
 }
 
-const std::vector<OptionSpec>& ProcessingOptions()
+const std::vector<OptionDef>& ProcessingOptions()
 {
-    static const std::vector<OptionSpec> options = {
-        {"--kmode", OptionSpec::Number, 0, 7, &Settings::KMode},
-        {"--kfx", OptionSpec::Number, 1, 65535, &Settings::KFX},
-        {"--kfy", OptionSpec::Number, 1, 65535, &Settings::KFY},
-        {"--resize-a", OptionSpec::Number, 0, 1, &Settings::ResizeModeA},
-        {"--resize-t", OptionSpec::Number, 0, 1, &Settings::ResizeModeT},
-        {"--auto-mode", OptionSpec::Number, 0, 2, &Settings::AutoMode},
-        {"--white-mode", OptionSpec::Number, 0, 1, &Settings::WhiteMode},
-        {"--quality", OptionSpec::Number, 1, 100, nullptr},
+    static const std::vector<OptionDef> options = {
+        {"--kmode", OptionDef::Number, 0, 7, &Settings::KMode},
+        {"--kfx", OptionDef::Number, 1, 65535, &Settings::KFX},
+        {"--kfy", OptionDef::Number, 1, 65535, &Settings::KFY},
+        {"--resize-a", OptionDef::Number, 0, 1, &Settings::ResizeModeA},
+        {"--resize-t", OptionDef::Number, 0, 1, &Settings::ResizeModeT},
+        {"--auto-mode", OptionDef::Number, 0, 2, &Settings::AutoMode},
+        {"--white-mode", OptionDef::Number, 0, 1, &Settings::WhiteMode},
+        {"--quality", OptionDef::Number, 1, 100, nullptr},
     };
     return options;
 }
 
-const std::vector<OptionSpec>& FilingOptions()
+const std::vector<OptionDef>& FilingOptions()
 {
-    static const std::vector<OptionSpec> options = [] {
-        std::vector<OptionSpec> o = ProcessingOptions();
-        o.push_back({"--save-format", OptionSpec::Number, 0, 2, &Settings::SaveFormat});
+    static const std::vector<OptionDef> options = [] {
+        std::vector<OptionDef> o = ProcessingOptions();
+        o.push_back({"--save-format", OptionDef::Number, 0, 2, &Settings::SaveFormat});
         return o;
     }();
     return options;
@@ -192,10 +192,10 @@ Processing ProcessingFrom(const Arguments& args)
     Processing p;
     p.settings = DefaultSettings();
     ReadSettings(p.settings, AppSettingsStore());
-    for (const OptionSpec& spec : FilingOptions())
-        if (spec.member)
-            if (const auto value = args.Number(spec.name))
-                p.settings.*spec.member = *value;
+    for (const OptionDef& def : FilingOptions())
+        if (def.member)
+            if (const auto value = args.Number(def.name))
+                p.settings.*def.member = *value;
     p.quality = args.Number("--quality").value_or(JpegQualityFor(p.settings.JpegMode));
     return p;
 }

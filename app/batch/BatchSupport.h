@@ -40,7 +40,7 @@ struct UsageError {
     QString message;
 };
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     enum Kind { Flag, Number, Text } kind;
     int32_t min = 0;
@@ -62,13 +62,13 @@ struct Arguments {
 // Options may stand anywhere among the operands; a value follows as the next
 // argument or after '=' ("--kmode=1"); "--" ends the options and "-" is an
 // operand. Throws UsageError with the message to print.
-Arguments ParseArguments(const QStringList& args, const std::vector<OptionSpec>& specs);
+Arguments ParseArguments(const QStringList& args, const std::vector<OptionDef>& defs);
 
 // The options of the automatic processing (process, add, scan): --kmode,
 // --kfx, --kfy, --resize-a, --resize-t, --auto-mode, --white-mode, --quality.
-const std::vector<OptionSpec>& ProcessingOptions();
+const std::vector<OptionDef>& ProcessingOptions();
 // The same and --save-format, for the commands that file pages.
-const std::vector<OptionSpec>& FilingOptions();
+const std::vector<OptionDef>& FilingOptions();
 
 struct Processing {
     Settings settings;

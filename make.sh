@@ -18,7 +18,10 @@ cups"
 # a scheduler of their own with a cups-pdf queue and read the PDFs back with
 # poppler.
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip \
-cups printer-driver-cups-pdf poppler-utils"
+cups printer-driver-cups-pdf poppler-utils samba smbnetfs fuse3 faketime"
+# The network-drive tests run a private Samba server on 127.0.0.1 and mount
+# its share twice through FUSE with smbnetfs, one client per mount; faketime
+# puts one of them off the server's clock.
 
 install_missing() {
     missing=""

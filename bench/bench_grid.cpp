@@ -69,7 +69,7 @@ void MakeCategory(const QString& name, int pages)
 
 struct Window {
     QtPrompt prompt;
-    TForm1 form{prompt, g_archive->path(), g_archive->path()};
+    TForm1 form{prompt, g_archive->path()};
     Window()
     {
         form.show();

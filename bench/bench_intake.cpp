@@ -57,7 +57,7 @@ void BM_FileImportUntilTheGridShowsIt(benchmark::State& state)
             QDir(g_dir->path()).mkpath(QStringLiteral("archive/") + name + u'/' + QLatin1String(sub));
     };
     fresh();
-    TForm1 form(prompt, g_dir->filePath(QStringLiteral("archive")), g_dir->path());
+    TForm1 form(prompt, g_dir->filePath(QStringLiteral("archive")));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         state.SkipWithError("window not exposed");

@@ -93,7 +93,7 @@ public:
 struct Window {
     GoOnPrompt prompt;
     TForm1 form;
-    explicit Window(const QString& root) : form(prompt, root, root)
+    explicit Window(const QString& root) : form(prompt, root)
     {
         form.show();
         QTest::qWaitForWindowExposed(&form);

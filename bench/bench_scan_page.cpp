@@ -73,7 +73,7 @@ void BM_OneShotScanA4Colour600UntilTheGridShowsIt(benchmark::State& state)
     SaveSettings(s, AppSettingsStore());
 
     BenchPrompt prompt;
-    TForm1 form(prompt, dir.filePath(QStringLiteral("archive")), dir.path());
+    TForm1 form(prompt, dir.filePath(QStringLiteral("archive")));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) {
         state.SkipWithError("window not exposed");

@@ -87,7 +87,7 @@ struct Main {
     ViewerPrompt prompt;
     TForm1 form;
     explicit Main(const QString& category)
-        : form(prompt, g_dir->filePath(QStringLiteral("archive")), g_dir->path())
+        : form(prompt, g_dir->filePath(QStringLiteral("archive")))
     {
         (void)category;
         form.show();

@@ -1,5 +1,8 @@
 #include "core/ArchiveCheck.h"
 
+#include "core/PageIntent.h"
+#include "core/WriteGuard.h"
+
 #include "core/ArchiveFiles.h"
 #include "core/Decimal.h"
 #include "core/Memo.h"
@@ -204,6 +207,7 @@ public:
         top_.entries = std::move(*top);
         top_.Build();
 
+        HoldBackPagesOfIntents();
         OpenSubFolder(image_, QStringLiteral("Image"));
         OpenSubFolder(thumb_, QStringLiteral("Thumb"));
         OpenSubFolder(text_, QStringLiteral("Text"));
@@ -462,6 +466,8 @@ private:
                 QString what = QStringLiteral("a page image no list line names");
                 if (e != page) {
                     what += QStringLiteral("; its number is taken by %1").arg(image_.Rel(page->name));
+                } else if (heldBack_.contains(number)) {
+                    what += QStringLiteral("; a delete or move cut short names it, and finishing that decides");
                 } else if (rewritable_) {
                     mend.what = Mend::AppendPage;
                     mend.entry = e->name;
@@ -482,11 +488,36 @@ private:
                     QString what = QStringLiteral("a %1 no list line names").arg(kindName);
                     if (!page)
                         what += QStringLiteral("; there is no page image of its number");
+                    else if (heldBack_.contains(number))
+                        what += QStringLiteral("; a delete or move cut short names its page");
                     else if (rewritable_)
                         mend.what = Mend::WithItsPage;
                     Add(FindingKind::Orphan, index->Rel(e->name), what, mend);
                 }
             }
+        }
+    }
+
+    // Pages that a delete or move cut short names in this category are never
+    // appended: finishing the operation (ResolveIntent) decides where they go.
+    void HoldBackPagesOfIntents()
+    {
+        const qsizetype slash = folder_.lastIndexOf(u'/');
+        const QString root = slash > 0 ? folder_.left(slash) : QStringLiteral(".");
+        const QString name = folder_.mid(slash + 1);
+        auto hold = [&](const QString& category, const QString& entry) {
+            if (category.compare(name, Qt::CaseInsensitive) != 0)
+                return;
+            const int number = PageFormNumber(entry, kImageExtensions);
+            if (number >= 0)
+                heldBack_.insert(number);
+        };
+        for (const PendingIntent& p : PendingIntents(root)) {
+            if (!p.intent)
+                continue;
+            hold(p.intent->source, p.intent->sourceEntry);
+            if (p.intent->kind == PageIntent::Kind::Move)
+                hold(p.intent->destination, p.intent->destinationEntry);
         }
     }
 
@@ -687,6 +718,7 @@ private:
     QString listName_;
     QStringList lines_;
     bool rewritable_ = false;
+    QSet<int> heldBack_;  // page numbers an unfinished delete or move names
     QSet<int> listed_;  // the page numbers of the list's lines of the program's form
     QSet<const Entry*> named_;  // the files the list's lines name
     int64_t highest_ = 0;
@@ -705,6 +737,10 @@ std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptio
     const auto entries = ListFolder(folder);
     if (!entries)
         return out;
+    // Writes here are not under any category's guard: a file younger than a
+    // stale guard (by the file server's clock) may be a live writer's.
+    QDateTime serverNow;
+    bool asked = false;
     for (const Entry& e : *entries) {
         if (!e.file || !IsAtomicWriteLeftover(e.name))
             continue;
@@ -714,9 +750,44 @@ std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptio
         f.what = QStringLiteral("a temporary file left by an interrupted write");
         f.mendable = true;
         if (options.repair) {
-            QFile file(folder + u'/' + e.name);
-            f.mended = file.remove();
-            f.how = f.mended ? QStringLiteral("removed") : QStringLiteral("cannot be removed: ") + file.errorString();
+            if (!asked) {
+                serverNow = ServerTimeIn(folder);
+                asked = true;
+            }
+            const QString path = folder + u'/' + e.name;
+            const QDateTime modified = QFileInfo(path).lastModified().toUTC();
+            if (!serverNow.isValid() || modified.secsTo(serverNow) <= kStaleGuardSeconds) {
+                f.how = QStringLiteral("too new: it may belong to a write in progress");
+            } else {
+                QFile file(path);
+                f.mended = file.remove();
+                f.how = f.mended ? QStringLiteral("removed") : QStringLiteral("cannot be removed: ") + file.errorString();
+            }
+        }
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+std::vector<CheckFinding> CheckIntents(const QString& root, const CheckOptions& options)
+{
+    std::vector<CheckFinding> out;
+    for (const PendingIntent& p : PendingIntents(root)) {
+        CheckFinding f;
+        f.kind = FindingKind::Unfinished;
+        f.file = p.path.mid(p.path.lastIndexOf(u'/') + 1);
+        if (!p.intent)
+            f.what = QStringLiteral("a record of a delete or move that cannot be read");
+        else if (p.intent->kind == PageIntent::Kind::Delete)
+            f.what = QStringLiteral("the delete of %1/%2 was cut short").arg(p.intent->source, p.intent->sourceEntry);
+        else
+            f.what = QStringLiteral("the move of %1/%2 to %3 was cut short")
+                         .arg(p.intent->source, p.intent->sourceEntry, p.intent->destination);
+        f.mendable = bool(p.intent);
+        if (options.repair) {
+            const IntentResolution r = ResolveIntent(root, p.path);
+            f.mended = r.done;
+            f.how = r.how;
         }
         out.push_back(std::move(f));
     }

@@ -13,7 +13,8 @@
 // ".jpg", ".bmp" or ".tif" in Image, ".jpg" in Thumb, ".txt" in Text, in any
 // letter case. Other files in those folders are not the check's business.
 //
-// Repair never deletes or replaces a page image, a memo or a list line. It
+// Repair never deletes or replaces a page image, a memo or a list line, but
+// to finish a delete or move the user asked for (CheckIntents). It
 // creates a missing Image, Thumb or Text folder; writes a missing (or, when
 // decoding, undecodable) thumbnail from the page image; writes a missing memo
 // (empty, as a new page has); appends orphan pages to FileList.txt in number
@@ -23,7 +24,8 @@
 // before the list, each through WriteFileAtomically, and the list is written
 // once, so a repair cut short is itself mended by the next. A list holding
 // text that would not be written back byte for byte (no CP932 text) is never
-// rewritten.
+// rewritten. Pages an unfinished delete or move names are not appended.
+// The caller holds the category's write guard while it repairs.
 
 #include <QByteArray>
 #include <QString>
@@ -47,6 +49,7 @@ enum class FindingKind {
     ImageUndecodable,      // (when decoding) a page image that gives no picture
     ThumbnailUndecodable,  // (when decoding) a thumbnail that gives no picture
     Leftover,              // a temporary file of an interrupted write
+    Unfinished,            // (archive root) a delete or move cut short: its record is still there
 };
 
 struct CheckFinding {
@@ -76,5 +79,13 @@ struct CheckOptions {
 std::vector<CheckFinding> CheckCategory(const QString& folder, const CheckOptions& options);
 
 // Leftover temporary files directly in `folder` (the archive root keeps
-// NetLock.CTL, written the same way); removed with options.repair.
+// NetLock.CTL and the records of deletes and moves, written the same way);
+// removed with options.repair once older than a stale guard by the file
+// server's clock.
 std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptions& options);
+
+// Deletes and moves cut short (their records in the archive root); with
+// options.repair each is finished as it was going (ResolveIntent). Done
+// before the categories are checked: until then their pages are neither
+// orphans nor missing.
+std::vector<CheckFinding> CheckIntents(const QString& root, const CheckOptions& options);

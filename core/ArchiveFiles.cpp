@@ -214,6 +214,11 @@ QString RandomSuffix()
 
 }  // namespace
 
+QString LeftoverNameFor(const QString& name)
+{
+    return u'.' + name.left(64) + kLeftoverTag + RandomSuffix() + kLeftoverEnd;
+}
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
 {
     auto failWith = [&](int code) {
@@ -251,7 +256,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         tempName = QFile::encodeName(
-            JoinPath(folder, u'.' + name.left(64) + kLeftoverTag + RandomSuffix() + kLeftoverEnd));
+            JoinPath(folder, LeftoverNameFor(name)));
         fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return failWith(errno);

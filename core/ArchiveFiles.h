@@ -28,6 +28,8 @@ IoError IoErrorFromErrno(int code);
 // No page, list or memo name has this form (see IsSafePageEntry); folder
 // scans skip such files and a later check may remove them.
 bool IsAtomicWriteLeftover(const QString& fileName);
+// A new name of that form for a temporary file beside `name`.
+QString LeftoverNameFor(const QString& name);
 
 // Writes `bytes` as the whole content of the file at `path`: the bytes go to a
 // new temporary file beside the target (same folder), which is flushed and

@@ -1,15 +1,24 @@
 #include "core/ArchiveSession.h"
 
+#include "core/PageIntent.h"
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 const QString kCannotSaveMessage = QStringLiteral("ファイルを保存できません");
 const QString kSameCategoryMessage = QStringLiteral("移動元と移動先の分類が同じです");
 const QString kCopyFailedMessage = QStringLiteral("ファイルのコピーが失敗しました");
 const QString kDestinationListMessage = QStringLiteral("移動先のファイルリストを作成できませんでした");
+const QString kListBusyMessage = QStringLiteral("ファイルリストは他のプログラムが書き込み中です");
+const QString kLockLostMessage = QStringLiteral("書込権限が他のワークステーションに移りました");
+const QString kListNotWritableMessage =
+    QStringLiteral("分類「%1」のファイルリストを書き換えられません。「tolvane-batch check --repair」で修復してください");
+const QString kPageGoneMessage = QStringLiteral("選択されたページは他のプログラムによって削除または移動されています");
 
 namespace {
 
@@ -89,9 +98,35 @@ bool WriteFilesWithRollback(const std::vector<FileWrite>& files, IoError* error,
     return true;
 }
 
+struct ArchiveSession::Held {
+    QString folder;
+    WriteGuard guard;
+    PageList list;
+    QStringList read;  // the lines as read, to tell whether the list changed
+};
+
+QString ArchiveSession::Root() const
+{
+    if (!ArchiveRoot.isEmpty())
+        return ArchiveRoot;
+    const qsizetype slash = CurrentFolder.lastIndexOf(u'/');
+    return slash > 0 ? CurrentFolder.left(slash) : QStringLiteral(".");
+}
+
+namespace {
+
+QString CategoryName(const QString& folder)
+{
+    return folder.mid(folder.lastIndexOf(u'/') + 1);
+}
+
+}  // namespace
+
 void ArchiveSession::SelectCategory(const QString& folder)
 {
     CurrentFolder = folder;
+    Stamp = PageListStamp(folder);
+    ListReadOnly = PageListUnreadable(folder);
     LoadPageList(Pages, CurrentFolder);
     Grid.ClearMarks();
     Grid.P = Pages.Count();
@@ -99,141 +134,358 @@ void ArchiveSession::SelectCategory(const QString& folder)
     Grid.K = -1;
 }
 
+void ArchiveSession::Adopt(const PageList& fresh)
+{
+    const QString clicked = PageEntry(Pages, Grid.K);
+    const int nth = clicked.isEmpty() ? 0 : int(std::count(Pages.lines.begin() + 1, Pages.lines.begin() + 1 + Grid.K, clicked));
+    Pages = fresh;
+    Grid.P = Pages.Count();
+    Grid.K = clicked.isEmpty() ? -1 : IndexOfEntry(Pages, clicked, nth);
+    if (Grid.T >= Grid.P)
+        Grid.T = LastFourStart(Grid.P);
+    if (Grid.T < 0)
+        Grid.T = 0;
+}
+
+bool ArchiveSession::Reload(bool force)
+{
+    if (!HasCategory())
+        return false;
+    const ListStamp now = PageListStamp(CurrentFolder);
+    if (!force && now == Stamp)
+        return false;
+    Stamp = now;
+    PageList fresh;
+    const ListRead read = ReadPageListForChange(fresh, CurrentFolder);
+    ListReadOnly = read != ListRead::Read;
+    if (read == ListRead::Unreadable)
+        return false;  // what is shown stays; nothing is written over the file
+    if (fresh.lines == Pages.lines)
+        return false;
+    Adopt(fresh);
+    Grid.ClearMarks();
+    return true;
+}
+
+int ArchiveSession::Locate(const PageList& fresh, int index) const
+{
+    const QString entry = PageEntry(Pages, index);
+    if (entry.isEmpty())
+        return -1;
+    const int nth = int(std::count(Pages.lines.begin() + 1, Pages.lines.begin() + 1 + index, entry));
+    return IndexOfEntry(fresh, entry, nth);
+}
+
+PageResult ArchiveSession::Gone(const PageList& fresh)
+{
+    (void)fresh;
+    return Failed(IoError{}, kPageGoneMessage, true);
+}
+
+// ---- the shared-write lock ----
+
+LockTaking ArchiveSession::TakeWriteLock(const std::function<bool()>& forceWhenTaken)
+{
+    const OwnerToken token = NewOwnerToken();
+    const LockTaking taking = ::TakeWriteLock(Root(), token, forceWhenTaken);
+    if (taking == LockTaking::Taken || taking == LockTaking::TakenOver) {
+        LockHeld = true;
+        LockToken = token;
+        Reload(true);
+    }
+    return taking;
+}
+
+GiveBack ArchiveSession::GiveBackWriteLock()
+{
+    GiveBack given = GiveBack::NotHolder;
+    if (LockHeld && LockToken)
+        given = GiveBackLock(Root(), *LockToken);
+    LockHeld = false;
+    LockToken.reset();
+    return given;
+}
+
+bool ArchiveSession::StillHoldsLock()
+{
+    if (!ArchiveShared)
+        return true;
+    if (LockHeld && (LockToken ? HoldsLock(Root(), *LockToken) : ReadLockState(Root()) == LockState::Taken))
+        return true;
+    LockHeld = false;
+    LockToken.reset();
+    return false;
+}
+
+// ---- the guarded read-modify-write ----
+
+PageResult ArchiveSession::Begin(const QString& folder, Held& held)
+{
+    if (ArchiveShared && !StillHoldsLock()) {
+        PageResult lost = Failed(IoError{0, QStringLiteral("NetLock.CTL: ") + LockHolderText(Root())}, kLockLostMessage);
+        lost.lockLost = true;
+        return lost;
+    }
+    held.folder = folder;
+    held.guard = WriteGuard::Acquire(PageListGuardPath(folder));
+    if (held.guard.Result() == WriteGuard::Outcome::Busy)
+        return Failed(IoError{EBUSY, held.guard.Holder()}, kListBusyMessage);
+    if (!held.guard)
+        return Failed(held.guard.Error());
+    const ListRead read = ReadPageListForChange(held.list, folder);
+    if (read != ListRead::Read) {
+        if (folder == CurrentFolder)
+            ListReadOnly = true;
+        return Failed(IoErrorFromErrno(read == ListRead::Unreadable ? EIO : EILSEQ),
+                      kListNotWritableMessage.arg(CategoryName(folder)));
+    }
+    held.read = held.list.lines;
+    return Done();
+}
+
+PageResult ArchiveSession::Commit(Held& held)
+{
+    if (held.list.lines == held.read)
+        return Done();
+    if (!held.guard.StillHeld())
+        return Failed(IoError{EBUSY, QString()}, kListBusyMessage);
+    IoError error;
+    if (!SavePageList(held.list, held.folder, &error))
+        return Failed(error);
+    if (held.folder == CurrentFolder)
+        Stamp = PageListStamp(held.folder);
+    return Done();
+}
+
+PageResult ArchiveSession::Change(const QString& folder, const std::function<PageResult(PageList&)>& change,
+                                  const std::function<void()>& undo, const std::function<void()>& done)
+{
+    Held held;
+    PageResult r = Begin(folder, held);
+    if (!r)
+        return r;
+    const bool current = folder == CurrentFolder;
+    const PageList fresh = held.list;
+    r = change(held.list);
+    if (r)
+        r = Commit(held);
+    if (!r) {
+        if (r.message != kPageGoneMessage && undo)
+            undo();
+        if (current) {
+            Stamp = PageListStamp(folder);
+            Adopt(fresh);
+        }
+        return r;
+    }
+    if (done)
+        done();
+    if (current)
+        Adopt(held.list);
+    return r;
+}
+
+// ---- the page operations ----
+
 PageResult ArchiveSession::StoreNewPage(const QByteArray& pageBytes, const QString& extension,
                                         const QByteArray& thumbBytes)
 {
     if (!HasCategory())
         return Failed(IoErrorFromErrno(ENOENT));
-    const PageList before = Pages;
-    const QString number = IssuePageNumber(Pages, CurrentFolder);
-    if (number.isEmpty())
-        return Failed(IoErrorFromErrno(EOVERFLOW));
-
-    IoError error;
-    const QString imagePath = CurrentFolder + QStringLiteral("/Image/") + number + extension;
-    // The page image alone first: when it cannot be written the number stays
-    // used in memory, as the header says.
-    if (!WriteFileAtomically(ResolvePathForWrite(imagePath), pageBytes, &error))
-        return Failed(error);
-    const std::vector<FileWrite> rest = {
-        {CurrentFolder + QStringLiteral("/Thumb/") + number + QStringLiteral(".jpg"), thumbBytes},
-        {CurrentFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt"), QByteArrayLiteral("\r\n")},
-    };
-    auto undo = [&] {
-        QFile::remove(ResolvePathForWrite(imagePath));
-        Pages = before;
-    };
-    if (!WriteFilesWithRollback(rest, &error)) {
-        undo();
-        return Failed(error);
-    }
-    AppendPageEntry(Pages, number, extension);
-    if (!SavePageList(Pages, CurrentFolder, &error)) {
+    QString imagePath;
+    std::vector<FileWrite> rest;
+    auto removeWritten = [&] {
         for (const FileWrite& f : rest)
             QFile::remove(ResolvePathForWrite(f.path));
-        undo();
-        return Failed(error);
-    }
-    Grid.P = Pages.Count();
+        if (!imagePath.isEmpty())
+            QFile::remove(ResolvePathForWrite(imagePath));
+    };
+    const PageResult r = Change(
+        CurrentFolder,
+        [&](PageList& list) -> PageResult {
+            if (::PageLimitReached(list))
+                return Failed(IoError{}, kPageLimitMessage);
+            const QString number = IssuePageNumber(list, CurrentFolder);
+            if (number.isEmpty())
+                return Failed(IoErrorFromErrno(EOVERFLOW));
+            IoError error;
+            const QString image = CurrentFolder + QStringLiteral("/Image/") + number + extension;
+            if (!WriteFileAtomically(ResolvePathForWrite(image), pageBytes, &error))
+                return Failed(error);
+            imagePath = image;
+            const std::vector<FileWrite> others = {
+                {CurrentFolder + QStringLiteral("/Thumb/") + number + QStringLiteral(".jpg"), thumbBytes},
+                {CurrentFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt"), QByteArrayLiteral("\r\n")},
+            };
+            if (!WriteFilesWithRollback(others, &error)) {
+                QFile::remove(ResolvePathForWrite(imagePath));
+                imagePath.clear();
+                return Failed(error);
+            }
+            rest = others;
+            AppendPageEntry(list, number, extension);
+            return Done();
+        },
+        removeWritten);
+    if (!r)
+        return r;
     Grid.K = Grid.P - 1;
     Grid.T = LastFourStart(Grid.P);
-    PageResult done;
-    done.ok = true;
-    return done;
+    return r;
 }
 
 PageResult ArchiveSession::ReplacePageFiles(int index, const QByteArray& pageBytes, const QByteArray& thumbBytes)
 {
-    const QString image = ImagePath(CurrentFolder, Pages, index);
-    const QString thumb = ThumbPath(CurrentFolder, Pages, index);
-    if (image.isEmpty() || thumb.isEmpty())
+    if (ImagePath(CurrentFolder, Pages, index).isEmpty() || ThumbPath(CurrentFolder, Pages, index).isEmpty())
         return Failed(IoErrorFromErrno(ENOENT));
-    IoError error;
-    if (!WriteFilesWithRollback({{image, pageBytes}, {thumb, thumbBytes}}, &error))
-        return Failed(error);
-    PageResult done;
-    done.ok = true;
-    return done;
+    return Change(CurrentFolder, [&](PageList& list) -> PageResult {
+        const int at = Locate(list, index);
+        if (at < 0)
+            return Gone(list);
+        IoError error;
+        if (!WriteFilesWithRollback({{ImagePath(CurrentFolder, list, at), pageBytes},
+                                     {ThumbPath(CurrentFolder, list, at), thumbBytes}},
+                                    &error))
+            return Failed(error);
+        return Done();
+    });
 }
 
 PageResult ArchiveSession::DeletePage(int index)
 {
     if (!HasCategory() || index < 0 || index >= Pages.Count())
         return Done();
-    const QString files[] = {ImagePath(CurrentFolder, Pages, index), ThumbPath(CurrentFolder, Pages, index),
-                             MemoPath(CurrentFolder, Pages, index)};
-    PageList after = Pages;
-    RemovePageEntry(after, index);
-    IoError error;
-    if (!SavePageList(after, CurrentFolder, &error))
-        return Failed(error);
-    Pages = std::move(after);
-    // Gone from the list first: a file left by a crash from here on is an
-    // orphan the numbering skips, never a line without its page.
-    for (const QString& f : files)
-        if (!f.isEmpty())
-            QFile::remove(ResolveExistingPath(f));
-    Grid.P = Pages.Count();
-    Grid.K = -1;
-    return Done();
+    QString intent;
+    QString entry;
+    const PageResult r = Change(
+        CurrentFolder,
+        [&](PageList& list) -> PageResult {
+            const int at = Locate(list, index);
+            if (at < 0)
+                return Gone(list);
+            entry = PageEntry(list, at);
+            IoError error;
+            // Recorded before the list changes: a delete cut short from here
+            // on is finished by check --repair, never undone.
+            if (IsSafePageEntry(entry)) {
+                intent = WriteIntent(Root(), {PageIntent::Kind::Delete, CategoryName(CurrentFolder), entry, {}, {}},
+                                     &error);
+                if (intent.isEmpty())
+                    return Failed(error);
+            }
+            RemovePageEntry(list, at);
+            return Done();
+        },
+        [&] {
+            if (!intent.isEmpty())
+                QFile::remove(intent);
+        },
+        [&] {
+            for (const QString& f : PageFilesOf(CurrentFolder, entry))
+                QFile::remove(f);
+            if (!intent.isEmpty())
+                QFile::remove(intent);
+        });
+    if (r)
+        Grid.K = -1;
+    return r;
 }
 
-PageResult ArchiveSession::WriteReordered(const PageList& reordered, int newK, int newT)
+PageResult ArchiveSession::Reorder(int index, int by)
 {
-    IoError error;
-    if (!SavePageList(reordered, CurrentFolder, &error))
-        return Failed(error);
-    Pages = reordered;
-    Grid.K = newK;
-    Grid.T = newT;
-    return Done();
+    int k = -1;
+    const PageResult r = Change(CurrentFolder, [&](PageList& list) -> PageResult {
+        const int at = Locate(list, index);
+        if (at < 0)
+            return Gone(list);
+        const int other = at + by;
+        if (other < 0 || other >= list.Count()) {
+            k = at;
+            return Done();
+        }
+        list.lines.swapItemsAt(at + 1, other + 1);
+        k = other;
+        return Done();
+    });
+    if (!r)
+        return r;
+    Grid.K = k;
+    if (k >= 0 && k < Grid.T)
+        Grid.T = k;
+    else if (k >= Grid.T + 4)
+        Grid.T = k - 3;
+    return r;
 }
 
 PageResult ArchiveSession::MovePageBefore(int index)
 {
     if (!HasCategory() || index < 1 || index >= Pages.Count())
         return Done();
-    PageList reordered = Pages;
-    reordered.lines.swapItemsAt(index + 1, index);
-    const int k = index - 1;
-    return WriteReordered(reordered, k, k < Grid.T ? Grid.T - 1 : Grid.T);
+    return Reorder(index, -1);
 }
 
 PageResult ArchiveSession::MovePageAfter(int index)
 {
     if (!HasCategory() || index < 0 || index >= Pages.Count() - 1)
         return Done();
-    PageList reordered = Pages;
-    reordered.lines.swapItemsAt(index + 1, index + 2);
-    const int k = index + 1;
-    return WriteReordered(reordered, k, k >= Grid.T + 4 ? Grid.T + 1 : Grid.T);
+    return Reorder(index, +1);
 }
 
 PageResult ArchiveSession::MovePageToCategory(int index, const QString& destinationFolder)
 {
     if (!HasCategory() || index < 0 || index >= Pages.Count())
         return Done();
-    if (destinationFolder == CurrentFolder)
+    if (destinationFolder == CurrentFolder
+        || ResolveExistingPath(destinationFolder) == ResolveExistingPath(CurrentFolder))
         return Failed(IoError{}, kSameCategoryMessage, true);
 
-    const QString entry = PageEntry(Pages, index);
-    const QString sources[] = {ImagePath(CurrentFolder, Pages, index), ThumbPath(CurrentFolder, Pages, index),
-                               MemoPath(CurrentFolder, Pages, index)};
+    // Both guards, in path order, as every writer of two lists takes them.
+    Held here, there;
+    const bool hereFirst = CurrentFolder < destinationFolder;
+    for (auto [held, folder] : {hereFirst ? std::pair<Held*, QString>{&here, CurrentFolder}
+                                          : std::pair<Held*, QString>{&there, destinationFolder},
+                                hereFirst ? std::pair<Held*, QString>{&there, destinationFolder}
+                                          : std::pair<Held*, QString>{&here, CurrentFolder}}) {
+        PageResult r = Begin(folder, *held);
+        if (!r) {
+            if (held == &there && r.message != kLockLostMessage && r.message != kListBusyMessage) {
+                r.message = kDestinationListMessage;
+                r.asBox = true;
+            }
+            return r;
+        }
+    }
+    const PageList fresh = here.list;
+    auto refreshed = [&](PageResult r) {
+        Stamp = PageListStamp(CurrentFolder);
+        Adopt(fresh);
+        return r;
+    };
+    const int at = Locate(here.list, index);
+    if (at < 0)
+        return refreshed(Gone(here.list));
+    const QString entry = PageEntry(here.list, at);
+    const std::vector<QString> sources = PageFilesOf(CurrentFolder, entry);
+    if (sources.empty())
+        return refreshed(Failed(IoErrorFromErrno(ENOENT), kCopyFailedMessage, true));
     const qsizetype dot = entry.lastIndexOf(u'.');
     const QString extension = dot >= 0 ? entry.mid(dot) : QString();
 
-    // The destination's list as it is, to write it back on the way out.
-    if (PageListUnreadable(destinationFolder))
-        return Failed(IoErrorFromErrno(EIO), kDestinationListMessage, true);
-    const QString destinationList = ResolvePathForWrite(destinationFolder + QStringLiteral("/FileList.txt"));
-    const std::optional<QByteArray> destinationBefore = ReadWholeFile(destinationList);
-    PageList destination;
-    LoadPageList(destination, destinationFolder);
-    if (::PageLimitReached(destination))
-        return Failed(IoError{}, kPageLimitMessage);
-    const QString number = IssuePageNumber(destination, destinationFolder);
+    if (::PageLimitReached(there.list))
+        return refreshed(Failed(IoError{}, kPageLimitMessage));
+    const PageList destinationBefore = there.list;
+    const bool destinationListed = QFileInfo::exists(ResolveExistingPath(destinationFolder + QStringLiteral("/FileList.txt")));
+    const QString number = IssuePageNumber(there.list, destinationFolder);
     if (number.isEmpty())
-        return Failed(IoErrorFromErrno(EOVERFLOW), kPageLimitMessage);
+        return refreshed(Failed(IoErrorFromErrno(EOVERFLOW), kPageLimitMessage));
+
+    IoError error;
+    const QString intent = WriteIntent(Root(),
+                                       {PageIntent::Kind::Move, CategoryName(CurrentFolder), entry,
+                                        CategoryName(destinationFolder), number + extension},
+                                       &error);
+    if (intent.isEmpty())
+        return refreshed(Failed(error));
 
     // A number none of whose files exist there: nothing is overwritten.
     const QString copies[] = {
@@ -245,37 +497,37 @@ PageResult ArchiveSession::MovePageToCategory(int index, const QString& destinat
         for (const QString& c : copies)
             QFile::remove(c);
     };
-    IoError error;
     for (int i = 0; i < 3; ++i) {
-        if (!CopyWhole(sources[i], copies[i], &error)) {
+        if (!CopyWhole(sources[std::size_t(i)], copies[i], &error)) {
             removeCopies();
-            return Failed(error, kCopyFailedMessage, true);
+            QFile::remove(intent);
+            return refreshed(Failed(error, kCopyFailedMessage, true));
         }
     }
-    AppendPageEntry(destination, number, extension);
-    if (!SavePageList(destination, destinationFolder, &error)) {
+    AppendPageEntry(there.list, number, extension);
+    if (PageResult r = Commit(there); !r) {
         removeCopies();
-        return Failed(error, kDestinationListMessage, true);
+        QFile::remove(intent);
+        r.message = kDestinationListMessage;
+        r.asBox = true;
+        return refreshed(r);
     }
-    // The page is now in both lists on disk ...
-    PageList after = Pages;
-    RemovePageEntry(after, index);
-    if (!SavePageList(after, CurrentFolder, &error)) {
-        // ... and goes back to being here alone.
-        bool restored = false;
-        if (destinationBefore)
-            restored = WriteFileAtomically(destinationList, *destinationBefore);
-        else
-            restored = QFile::remove(destinationList);
-        if (restored)
+    // The page is now in both lists on disk; the record says it goes on.
+    RemovePageEntry(here.list, at);
+    if (PageResult r = Commit(here); !r) {
+        // ... or back to being here alone.
+        const bool restored = destinationListed ? SavePageList(destinationBefore, destinationFolder)
+                                                : QFile::remove(ResolveExistingPath(destinationFolder + QStringLiteral("/FileList.txt")));
+        if (restored) {
             removeCopies();
-        return Failed(error);
+            QFile::remove(intent);
+        }
+        return refreshed(r);
     }
-    Pages = std::move(after);
     for (const QString& f : sources)
-        if (!f.isEmpty())
-            QFile::remove(ResolveExistingPath(f));
-    Grid.P = Pages.Count();
+        QFile::remove(f);
+    QFile::remove(intent);
+    Adopt(here.list);
     Grid.K = -1;
     return Done();
 }

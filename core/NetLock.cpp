@@ -7,20 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-const QByteArray kTaken = QByteArrayLiteral("1\r\n");
 const QByteArray kFree = QByteArrayLiteral("0\r\n");
-
-// A guard left by a workstation that died between taking and releasing it
-// is removed after this long; taking the lock itself takes milliseconds.
-constexpr qint64 kStaleGuardMs = 10000;
-// How long to wait for another workstation's guard before giving up.
+// How long to wait for another workstation's guard before giving up: taking
+// the lock itself takes milliseconds.
 constexpr int kGuardWaitMs = 3000;
 
 QString GuardPath(const QString& folder)
@@ -28,30 +23,20 @@ QString GuardPath(const QString& folder)
     return NetLockPath(folder) + QStringLiteral(".lock");
 }
 
-enum class Guard { Held, Busy, Unavailable };
-
-Guard AcquireGuard(const QString& path)
+QByteArray TakenBy(const OwnerToken& token)
 {
-    const QByteArray native = QFile::encodeName(path);
-    QDeadlineTimer deadline(kGuardWaitMs);
-    for (;;) {
-        const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return Guard::Held;
-        }
-        if (errno != EEXIST)
-            return Guard::Unavailable;
-        const QFileInfo info(path);
-        const QDateTime modified = info.lastModified();
-        if (modified.isValid() && qAbs(modified.msecsTo(QDateTime::currentDateTime())) > kStaleGuardMs) {
-            ::unlink(native.constData());
-            continue;
-        }
-        if (deadline.hasExpired())
-            return Guard::Busy;
-        QThread::msleep(10);
-    }
+    return QByteArrayLiteral("1\r\n") + token.Line().toUtf8() + QByteArrayLiteral("\r\n");
+}
+
+std::optional<QByteArray> ReadLockFile(const QString& folder)
+{
+    const QString path = NetLockPath(folder);
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;  // a pipe or device would never answer
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return f.read(4096);
 }
 
 }  // namespace
@@ -79,59 +64,81 @@ bool DisableSharing(const QString& folder)
 
 LockState ReadLockState(const QString& folder)
 {
-    const QString path = NetLockPath(folder);
-    if (!QFileInfo(path).isFile())
-        return LockState::Unreadable;  // a pipe or device would never answer
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = ReadLockFile(folder);
+    if (!bytes || bytes->isEmpty())
         return LockState::Unreadable;
-    char c[2] = {0, 0};
-    const qint64 n = f.read(c, 2);
-    if (n < 1)
-        return LockState::Unreadable;
-    if (c[0] == '1')
+    if (bytes->at(0) == '1')
         return LockState::Taken;
-    if (c[0] == '0')
+    if (bytes->at(0) == '0')
         return LockState::Free;
     return LockState::Unreadable;
 }
 
-TakeAttempt TryTakeLock(const QString& folder)
+std::optional<OwnerToken> LockHolder(const QString& folder)
+{
+    const std::optional<QByteArray> bytes = ReadLockFile(folder);
+    if (!bytes || !bytes->startsWith('1'))
+        return std::nullopt;
+    const QStringList lines = SplitTextLines(QString::fromUtf8(*bytes));
+    if (lines.size() < 2)
+        return std::nullopt;
+    return OwnerToken::Parse(lines.at(1));
+}
+
+QString LockHolderText(const QString& folder)
+{
+    const std::optional<OwnerToken> holder = LockHolder(folder);
+    return holder ? holder->Describe() : QStringLiteral("another workstation");
+}
+
+bool HoldsLock(const QString& folder, const OwnerToken& token)
+{
+    const std::optional<OwnerToken> holder = LockHolder(folder);
+    return holder && *holder == token;
+}
+
+TakeAttempt TryTakeLock(const QString& folder, const OwnerToken& token)
 {
     TakeAttempt attempt;
-    const QString guard = GuardPath(folder);
-    const Guard g = AcquireGuard(guard);
-    if (g == Guard::Busy) {
+    WriteGuard guard = WriteGuard::Acquire(GuardPath(folder), kGuardWaitMs);
+    if (guard.Result() == WriteGuard::Outcome::Busy) {
         // Another workstation is taking it at this very moment.
         attempt.before = LockState::Taken;
         return attempt;
     }
+    // Without a guard (a read-only folder) the write below fails as well.
     attempt.before = ReadLockState(folder);
     if (attempt.before == LockState::Free)
-        attempt.taken = TakeLock(folder);
-    if (g == Guard::Held)
-        QFile::remove(guard);
+        attempt.taken = guard.Held() && WriteFileAtomically(NetLockPath(folder), TakenBy(token));
     return attempt;
 }
 
-bool TakeLock(const QString& folder)
+bool TakeLock(const QString& folder, const OwnerToken& token)
 {
-    return WriteFileAtomically(NetLockPath(folder), kTaken);
+    WriteGuard guard = WriteGuard::Acquire(GuardPath(folder), kGuardWaitMs);
+    return guard.Held() && WriteFileAtomically(NetLockPath(folder), TakenBy(token));
 }
 
-bool ReleaseLock(const QString& folder)
+GiveBack GiveBackLock(const QString& folder, const OwnerToken& token)
 {
-    return WriteFileAtomically(NetLockPath(folder), kFree);
+    WriteGuard guard = WriteGuard::Acquire(GuardPath(folder), kGuardWaitMs);
+    if (!IsArchiveShared(folder))
+        return GiveBack::NotShared;
+    if (!HoldsLock(folder, token))
+        return GiveBack::NotHolder;
+    if (!guard.Held())
+        return GiveBack::NotWritten;
+    return WriteFileAtomically(NetLockPath(folder), kFree) ? GiveBack::GivenBack : GiveBack::NotWritten;
 }
 
-LockTaking TakeWriteLock(const QString& folder, const std::function<bool()>& forceWhenTaken)
+LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken)
 {
-    const TakeAttempt attempt = TryTakeLock(folder);
+    const TakeAttempt attempt = TryTakeLock(folder, token);
     if (attempt.taken)
         return LockTaking::Taken;
     if (attempt.before == LockState::Free)
         return LockTaking::NotWritten;  // free, but this workstation cannot write the file
     if (!forceWhenTaken || !forceWhenTaken())
         return LockTaking::Refused;
-    return TakeLock(folder) ? LockTaking::TakenOver : LockTaking::NotWritten;
+    return TakeLock(folder, token) ? LockTaking::TakenOver : LockTaking::NotWritten;
 }

@@ -1,11 +1,15 @@
 #pragma once
 // The shared-write lock of an archive used from several workstations.
 //
-// NetLock.CTL, in the folder the program runs in, marks the archive as
-// shared. Its first character says whether some workstation holds the
-// right to write: "1" taken, "0" free (the file holds "1" or "0" and CR LF).
-// Nothing in the file says who holds it; a workstation knows it holds the
-// lock from its own flag.
+// NetLock.CTL, in the archive root (the program's folder), marks the archive
+// as shared. Its first line says whether some workstation holds the right to
+// write: "1" taken, "0" free, with CR LF; every reader of the first character
+// reads it so. The holder writes its owner token as a second line (host,
+// user, process, since when), so that others can say who holds it and the
+// holder can tell that it still does. A file of "1" alone (written by an
+// older program) is taken by nobody known.
+
+#include "core/WriteGuard.h"
 
 #include <QString>
 
@@ -29,23 +33,41 @@ bool DisableSharing(const QString& folder);
 
 LockState ReadLockState(const QString& folder);
 
+// Who holds the lock, from the second line; nullopt when the lock is not
+// taken or says nobody.
+std::optional<OwnerToken> LockHolder(const QString& folder);
+// For messages: Describe() of the holder, or "another workstation".
+QString LockHolderText(const QString& folder);
+
+// True when the lock file says taken by `token`.
+bool HoldsLock(const QString& folder, const OwnerToken& token);
+
 struct TakeAttempt {
     LockState before = LockState::Unreadable;  // the state found
-    bool taken = false;                        // true: the file said free and now says taken
+    bool taken = false;                        // true: the file said free and now says taken by the token
                                                // (false when it said free but could not be written)
 };
 
-// Reads the state and, when it is free, takes the lock, as one step that no
-// other workstation can interleave with: a guard file created exclusively
-// (which network file systems honour too) is held around the read and the
-// write. When the lock is not free nothing is written; the caller may then
-// ask the user and force it with TakeLock.
-TakeAttempt TryTakeLock(const QString& folder);
+// Reads the state and, when it is free, takes the lock for `token`, as one
+// step no other workstation can interleave with: the guard NetLock.CTL.lock
+// (see WriteGuard) is held around the read and the write. When the lock is
+// not free nothing is written; the caller may then ask the user and force it
+// with TakeLock.
+TakeAttempt TryTakeLock(const QString& folder, const OwnerToken& token);
 
-// Writes the taken state, whatever the file said (the forced takeover).
-bool TakeLock(const QString& folder);
-// Writes the free state.
-bool ReleaseLock(const QString& folder);
+// Writes the taken state with `token`, whatever the file said (the forced
+// takeover), under the same guard.
+bool TakeLock(const QString& folder, const OwnerToken& token);
+
+enum class GiveBack {
+    GivenBack,   // it said taken by the token and now says free
+    NotHolder,   // it names another holder (taken over): left as it is
+    NotShared,   // there is no NetLock.CTL (sharing switched off): nothing is recreated
+    NotWritten,  // it could not be written
+};
+// The one way to give the lock back, for the window and tolvane-batch alike:
+// only the holder writes "0", and a missing file stays missing.
+GiveBack GiveBackLock(const QString& folder, const OwnerToken& token);
 
 // How a workstation came to hold the lock, or why it does not.
 enum class LockTaking {
@@ -59,5 +81,5 @@ enum class LockTaking {
 // to a shared archive: TryTakeLock; when the lock is not free,
 // `forceWhenTaken` is asked (the main window asks the user, tolvane-batch
 // answers with its --force) and on true TakeLock forces it. Whoever gets
-// Taken or TakenOver gives the lock back with ReleaseLock when done.
-LockTaking TakeWriteLock(const QString& folder, const std::function<bool()>& forceWhenTaken);
+// Taken or TakenOver gives the lock back with GiveBackLock when done.
+LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken);

@@ -6,7 +6,10 @@
 #include "core/Decimal.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSet>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -103,6 +106,47 @@ bool PageListUnreadable(const QString& categoryFolder)
 {
     const QString path = ResolveExistingPath(FileListPath(categoryFolder));
     return QFileInfo::exists(path) && !ReadWholeFile(path);
+}
+
+ListRead ReadPageListForChange(PageList& list, const QString& categoryFolder)
+{
+    const QString path = ResolveExistingPath(FileListPath(categoryFolder));
+    if (!QFileInfo::exists(path)) {
+        list.lines = QStringList{kEmptyHeader};
+        return ListRead::Read;
+    }
+    const std::optional<QByteArray> bytes = ReadWholeFile(path);
+    if (!bytes)
+        return ListRead::Unreadable;
+    list.lines = ParsePageListBytes(*bytes);
+    const QString text = DecodeCp932(*bytes);
+    return EncodeCp932(text) == *bytes ? ListRead::Read : ListRead::NotRewritable;
+}
+
+ListStamp PageListStamp(const QString& categoryFolder)
+{
+    struct stat st {};
+    ListStamp stamp;
+    if (::stat(QFile::encodeName(ResolveExistingPath(FileListPath(categoryFolder))).constData(), &st) == 0) {
+        stamp.size = st.st_size;
+        stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return stamp;
+}
+
+int IndexOfEntry(const PageList& list, const QString& entry, int nth)
+{
+    int first = -1;
+    int seen = 0;
+    for (int i = 0; i < list.Count(); ++i) {
+        if (list.lines.at(i + 1) != entry)
+            continue;
+        if (first < 0)
+            first = i;
+        if (seen++ == nth)
+            return i;
+    }
+    return first;
 }
 
 bool SavePageList(const PageList& list, const QString& categoryFolder, IoError* error)

@@ -51,6 +51,26 @@ void LoadPageList(PageList& list, const QString& categoryFolder);
 // written over the file.
 bool PageListUnreadable(const QString& categoryFolder);
 
+// How FileList.txt was read for a change (ReadPageListForChange).
+enum class ListRead {
+    Read,           // read (a missing file reads as the single header line)
+    Unreadable,     // there but unreadable: never to be written over
+    NotRewritable,  // holds bytes that CP932 would not give back the same: never rewritten
+};
+// Reads the list as LoadPageList does, and says whether it may be written
+// back: only a list whose text encodes to the very bytes read may.
+ListRead ReadPageListForChange(PageList& list, const QString& categoryFolder);
+
+// What changes when FileList.txt is written: its size and modification time
+// (size -1 when there is none). Cheap to compare with the one loaded.
+struct ListStamp {
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    bool operator==(const ListStamp& o) const { return size == o.size && modifiedNs == o.modifiedNs; }
+    bool operator!=(const ListStamp& o) const { return !(*this == o); }
+};
+ListStamp PageListStamp(const QString& categoryFolder);
+
 // Writes every line followed by CR LF, CP932, to categoryFolder/FileList.txt
 // (an existing file of any letter case is replaced), atomically. Returns
 // whether it was written (and, in `error`, why not); callers may ignore the
@@ -69,6 +89,10 @@ QString IssuePageNumber(PageList& list, const QString& categoryFolder);
 
 // Adds the line pageNumber + extension (extension with its dot) at the end.
 void AppendPageEntry(PageList& list, const QString& pageNumber, const QString& extension);
+
+// The index of `entry` in the list, or -1. When it is there more than once,
+// the occurrence `nth` (0 first) of it, else its first.
+int IndexOfEntry(const PageList& list, const QString& entry, int nth = 0);
 
 // Deletes the entry of the page at `index` (line index + 1); an index outside
 // 0..P-1 changes nothing.

@@ -58,7 +58,7 @@ QFont FormFont(const char* family, int pixels)
 
 }  // namespace
 
-TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workingFolder, QWidget* parent)
+TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
     : QWidget(parent), prompt_(prompt), qtScanner_(std::make_unique<QtScanner>(this)),
       ui_(std::make_unique<Ui::TForm1>())
 {
@@ -94,7 +94,7 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workin
         root.chop(1);
     ProgramFolder = root;
     ArchiveRoot = root;
-    WorkingFolder = workingFolder.isEmpty() ? QDir::currentPath() : workingFolder;
+    Session.ArchiveRoot = root;
     ProbeWritable = ProbeFolderWritable;
     slots_ = {Slot{ui_->Panel0, ui_->CheckBox0, ui_->Label0, ui_->Image0, ui_->Memo0},
               Slot{ui_->Panel1, ui_->CheckBox1, ui_->Label1, ui_->Image1, ui_->Memo1},
@@ -179,11 +179,12 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // The Susie plug-ins of the folder the program started in, once.
-    AppSpiLoader().LoadPlugins(WorkingFolder);
+    // The Susie plug-ins of the archive root (the program's folder), once;
+    // never those of the folder it happened to be started from.
+    AppSpiLoader().LoadPlugins(ArchiveRoot);
     PluginLoad = [](const QString& path) { return AppSpiLoader().LoadImage(path); };
     ViewerLoad = [](const QString& path) { return ImgKitFileLoad(path); };
-    ArchiveShared = IsArchiveShared(WorkingFolder);
+    ArchiveShared = IsArchiveShared(ArchiveRoot);
     ui_->SpeedButton4->setEnabled(ArchiveShared);
     ShowLockIndicator();
 }
@@ -240,8 +241,7 @@ void TForm1::FormClose()
 void TForm1::FormDestroy()
 {
     if (LockHeld) {
-        ReleaseLock(WorkingFolder);
-        LockHeld = false;
+        Session.GiveBackWriteLock();
         ShowLockIndicator();
         SetCommandStates(!Session.WritingAllowed());
     }
@@ -287,6 +287,40 @@ void TForm1::ShowModeSwitch()
 void TForm1::ShowLockIndicator()
 {
     ui_->StaticText7->SetColor(LockHeld ? kBlue : kSilver);
+    // Who writes, when another workstation does.
+    QString holder;
+    if (ArchiveShared && !LockHeld && ReadLockState(ArchiveRoot) == LockState::Taken)
+        holder = QStringLiteral("書込中: ") + LockHolderText(ArchiveRoot);
+    QToolButton* button = ui_->SpeedButton4;
+    if (!button->property("formHint").isValid())
+        button->setProperty("formHint", button->toolTip());
+    const QString hint = button->property("formHint").toString();
+    button->setToolTip(holder.isEmpty() ? hint : hint + u'\n' + holder);
+    ui_->StaticText7->setToolTip(holder);
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow() || !shown_)
+        return;
+    // Back from another program: it may have written the list meanwhile.
+    RunHandler(&prompt_, [this] { ReloadCategory(false); });
+}
+
+void TForm1::ReloadCategory(bool force)
+{
+    if (!HasCategory() || (!force && PageListStamp(CurrentFolder) == Session.Stamp))
+        return;
+    SaveVisibleMemos();  // by the list they were shown from
+    const bool wasReadOnly = Session.ListReadOnly;
+    Session.Reload(force);
+    ShowLockIndicator();
+    SetCommandStates(!Session.WritingAllowed());
+    DrawGrid();
+    UpdateStatus();
+    if (Session.ListReadOnly && !wasReadOnly)
+        prompt_.MessageDlg(kListNotWritableMessage.arg(QFileInfo(CurrentFolder).fileName()), DlgIcon::Error);
 }
 
 bool TForm1::WritingAllowed() const
@@ -319,8 +353,8 @@ void TForm1::ListBoxClick()
         return;
     const QString folder = QDir(ArchiveRoot).filePath(item->text());
     FolderReadOnly = !ProbeWritable(folder);
-    SetCommandStates(!Session.WritingAllowed());
     Session.SelectCategory(folder);
+    SetCommandStates(!Session.WritingAllowed());
     DrawGrid();
     UpdateStatus();
 }
@@ -544,25 +578,28 @@ void TForm1::SpeedButton4Click()
     if (!ArchiveShared)
         return;
     if (LockHeld) {
-        ReleaseLock(WorkingFolder);
-        LockHeld = false;
+        SaveVisibleMemos();
+        Session.GiveBackWriteLock();
         ShowLockIndicator();
         SetCommandStates(!Session.WritingAllowed());
         return;
     }
-    const LockTaking taking = TakeWriteLock(WorkingFolder, [this] {
+    const LockTaking taking = Session.TakeWriteLock([this] {
         return prompt_.MessageBox(
                    QStringLiteral("既に他の人が書込モードで使用中です。\n強制的に書込モードにしますか？\n"
                                   "書込使用中のPCが異常終了した場合など、強制的に書込モードにする場合は「はい」を、\n"
                                   "書込モードをキャンセルする場合は「いいえ」をクリックしてください"),
-                   QStringLiteral("共有スペースへの書込権限取得"), BoxButtons::YesNo)
+                   QStringLiteral("共有スペースへの書込権限取得"), BoxButtons::YesNo,
+                   QStringLiteral("書込使用中: ") + LockHolderText(ArchiveRoot))
                == BoxAnswer::Yes;
     });
+    ShowLockIndicator();
     if (taking != LockTaking::Taken && taking != LockTaking::TakenOver)
         return;  // refused, or the lock file could not be written: nothing is held
-    LockHeld = true;
-    ShowLockIndicator();
+    // Taking the lock read the list again: what others wrote is shown.
     SetCommandStates(!Session.WritingAllowed());
+    DrawGrid();
+    UpdateStatus();
 }
 
 void TForm1::MenuSelect2Click()
@@ -576,15 +613,16 @@ void TForm1::ApplySharingChoice(bool share)
 {
     if (share && !ArchiveShared) {
         ArchiveShared = true;
-        EnableSharing(WorkingFolder);
+        EnableSharing(ArchiveRoot);
         SetCommandStates(!Session.WritingAllowed());
         ui_->SpeedButton4->setEnabled(true);
     } else if (!share && ArchiveShared) {
         ArchiveShared = false;
-        DisableSharing(WorkingFolder);
-        // The hold ends with the sharing: otherwise giving the lock back at
-        // shutdown would write the file again and share the archive anew.
+        DisableSharing(ArchiveRoot);
+        // The hold ends with the sharing (giving it back would find no file
+        // and write none).
         LockHeld = false;
+        Session.LockToken.reset();
         ShowLockIndicator();
         SetCommandStates(!Session.WritingAllowed());
         ui_->SpeedButton4->setEnabled(false);
@@ -783,6 +821,12 @@ void TForm1::ShowPageResult(const PageResult& result)
 {
     if (result)
         return;
+    // The session read the list again: show it as it is on disk now, and
+    // read-only when the lock went elsewhere or the list cannot be written.
+    ShowLockIndicator();
+    SetCommandStates(!Session.WritingAllowed());
+    DrawGrid();
+    UpdateStatus();
     if (result.asBox)
         prompt_.MessageBox(result.message, QString(), BoxButtons::Ok, result.error.reason);
     else

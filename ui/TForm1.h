@@ -36,10 +36,8 @@ class TForm1 : public QWidget {
     Q_OBJECT
 public:
     // archiveRoot: the folder that holds the program (every sub-folder is a
-    // category). workingFolder: where the lock file of a shared archive is
-    // looked for; the process's current folder when empty.
-    TForm1(Prompt& prompt, const QString& archiveRoot, const QString& workingFolder = QString(),
-           QWidget* parent = nullptr);
+    // category; NetLock.CTL and the Susie plug-ins are looked for there too).
+    TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent = nullptr);
     ~TForm1() override;
 
     struct Slot {
@@ -53,7 +51,6 @@ public:
     // Run-time state shared with the page commands.
     QString ProgramFolder;
     QString ArchiveRoot;
-    QString WorkingFolder;  // the folder the program started in: NetLock.CTL lives here
     // The current category and every page operation on it.
     ArchiveSession Session;
     QString& CurrentFolder = Session.CurrentFolder;  // empty until one is selected
@@ -116,6 +113,9 @@ public:
     // Applies the sharing choice of the options dialog.
     void ApplySharingChoice(bool share);
     void ShowLockIndicator();
+    // Reads the current category's list again when it changed on disk (or
+    // always, with `force`) and draws it.
+    void ReloadCategory(bool force);
     // Makes the given row the selection (none when out of range) and runs
     // the category selection, as a click would.
     void SelectCategoryRow(int row);
@@ -159,6 +159,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 

@@ -6,6 +6,7 @@
 
 #include "core/ArchiveCheck.h"
 #include "core/Categories.h"
+#include "core/WriteGuard.h"
 #include "imaging/ImgKit.h"
 #include "imaging/PageIntake.h"
 
@@ -90,6 +91,27 @@ int RunCheck(const QStringList& argv)
         return ThumbnailFileFor(imagePath, values.settings, values.quality);
     };
 
+    // One category: checked as it is; repaired under its write guard, so that
+    // no writer's files (its temporary files, a page being filed) are taken
+    // for leftovers or orphans.
+    auto checkOne = [&](const QString& name) -> std::vector<CheckFinding> {
+        const QString folder = QDir(archive).filePath(name);
+        if (!options.repair)
+            return CheckCategory(folder, options);
+        WriteGuard guard = WriteGuard::Acquire(PageListGuardPath(folder));
+        if (!guard) {
+            CheckFinding f;
+            f.kind = FindingKind::ListUnreadable;
+            f.file = QStringLiteral("FileList.txt");
+            f.what = guard.Result() == WriteGuard::Outcome::Busy
+                         ? QStringLiteral("another writer holds the list (%1)").arg(guard.Holder())
+                         : QStringLiteral("the list cannot be guarded: %1").arg(guard.Error().reason);
+            f.how = QStringLiteral("not repaired; try again");
+            return {f};
+        }
+        return CheckCategory(folder, options);
+    };
+
     int found = 0;
     auto report = [&](const QString& category, const std::vector<CheckFinding>& findings) {
         for (const CheckFinding& f : findings) {
@@ -101,11 +123,14 @@ int RunCheck(const QStringList& argv)
     // (each on its own, the findings printed in their order); a repair goes
     // one category after the other, with the lock looked at before each.
     const int workers = repair ? 0 : std::clamp(QThread::idealThreadCount(), 1, 4) - 1;
+    // Deletes and moves cut short are finished first: until then their pages
+    // are neither orphans nor missing.
+    report(QString(), CheckIntents(archive, options));
     std::vector<std::promise<std::vector<CheckFinding>>> results(std::size_t(categories.size()));
     std::atomic<qsizetype> nextCategory{0};
     auto work = [&] {
         for (qsizetype i; (i = nextCategory.fetch_add(1)) < categories.size();)
-            results[std::size_t(i)].set_value(CheckCategory(QDir(archive).filePath(categories.at(i)), options));
+            results[std::size_t(i)].set_value(checkOne(categories.at(i)));
     };
     std::vector<std::thread> pool;
     struct Joined {
@@ -133,7 +158,7 @@ int RunCheck(const QStringList& argv)
                 result.wait();
                 break;
             }
-            results[std::size_t(mine)].set_value(CheckCategory(QDir(archive).filePath(categories.at(mine)), options));
+            results[std::size_t(mine)].set_value(checkOne(categories.at(mine)));
         }
         report(categories.at(i), result.get());
     }

@@ -69,9 +69,12 @@ public:
             PrintError(QStringLiteral("'%1': FileList.txt cannot be read; nothing is filed over it").arg(name_));
             return kExitFailure;
         }
+        session_.ArchiveRoot = archive_;
         session_.SelectCategory(folder);
         session_.ArchiveShared = lock_.Shared();
-        session_.LockHeld = lock_.Shared();
+        session_.LockHeld = lock_.Held();
+        if (lock_.Held())
+            session_.LockToken = lock_.Token();
         return kExitOk;
     }
 
@@ -103,10 +106,13 @@ public:
         }
         if (StopSignal())
             return Result::Stopped;
-        if (!lock_.StillHeld())
-            return Result::LockLost;
+        // The session looks at the lock before it writes anything.
         const PageResult stored = StoreProcessedPage(session_, made, processing_.quality,
                                                      SaveFormatExtension(processing_.settings.SaveFormat));
+        if (stored.lockLost) {
+            lock_.Lost();
+            return Result::LockLost;
+        }
         if (!stored) {
             PrintError(QStringLiteral("cannot file '%1' in '%2': %3%4")
                            .arg(source, name_, stored.message,

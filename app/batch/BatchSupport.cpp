@@ -291,11 +291,8 @@ int WriteLock::Take(const QString& archive, bool force)
     shared_ = IsArchiveShared(archive);
     if (!shared_)
         return kExitOk;
-    bool askedToForce = false;
-    const LockTaking taking = TakeWriteLock(archive, [&] {
-        askedToForce = true;
-        return force;
-    });
+    token_ = NewOwnerToken();
+    const LockTaking taking = TakeWriteLock(archive, token_, [&] { return force; });
     switch (taking) {
     case LockTaking::Taken:
         held_ = true;
@@ -305,28 +302,37 @@ int WriteLock::Take(const QString& archive, bool force)
         PrintError(QStringLiteral("took the shared-write lock of '%1' over (--force)").arg(archive));
         return kExitOk;
     case LockTaking::Refused:
-        PrintError(QStringLiteral("the archive '%1' is shared and another workstation holds its write lock "
+        PrintError(QStringLiteral("the archive '%1' is shared and %2 holds its write lock "
                                   "(NetLock.CTL); --force takes it over, as the lock button's \"Yes\" does")
-                       .arg(archive));
+                       .arg(archive, LockHolderText(archive)));
         return kExitLocked;
     case LockTaking::NotWritten:
         PrintError(QStringLiteral("cannot write the shared-write lock '%1'").arg(NetLockPath(archive)));
         return kExitFailure;
     }
-    (void)askedToForce;
     return kExitFailure;
 }
 
-bool WriteLock::StillHeld() const
+bool WriteLock::StillHeld()
 {
     if (!shared_)
         return true;
-    if (held_ && ReadLockState(folder_) == LockState::Taken)
+    if (held_ && HoldsLock(folder_, token_))
         return true;
-    PrintError(QStringLiteral("the shared-write lock of '%1' was given back or taken away meanwhile: "
-                              "nothing more is written")
-                   .arg(folder_));
+    Lost();
     return false;
+}
+
+void WriteLock::Lost()
+{
+    if (!held_)
+        return;
+    held_ = false;
+    const QString now = ReadLockState(folder_) == LockState::Taken ? LockHolderText(folder_)
+                                                                   : QStringLiteral("nobody (given back or not shared)");
+    PrintError(QStringLiteral("the shared-write lock of '%1' was taken away meanwhile; it is held by %2 now: "
+                              "nothing more is written")
+                   .arg(folder_, now));
 }
 
 void WriteLock::Release()
@@ -334,10 +340,7 @@ void WriteLock::Release()
     if (!held_)
         return;
     held_ = false;
-    // Given back only while the archive is still shared: switched off
-    // meanwhile, writing the file would share it anew.
-    if (IsArchiveShared(folder_))
-        ReleaseLock(folder_);
+    GiveBackLock(folder_, token_);
 }
 
 // ---- signals ----

@@ -4,6 +4,7 @@
 // line, the shared-write lock and the signals that stop a command.
 
 #include "core/Settings.h"
+#include "core/WriteGuard.h"
 
 #include <QHash>
 #include <QSet>
@@ -112,14 +113,22 @@ public:
     // kExitOk to go on, or the exit status with the message printed.
     int Take(const QString& archive, bool force);
     // Before each write: true when the archive is not shared, or the lock
-    // file still says taken. False (message printed) when another
-    // workstation has given it back or switched sharing off meanwhile.
-    bool StillHeld() const;
+    // file still names this holder. False (message printed, with who holds
+    // it now) when another workstation has taken it over, given it back or
+    // switched sharing off meanwhile; nothing is given back then.
+    bool StillHeld();
+    // The lock was found taken away elsewhere (the session said so): the
+    // message is printed and nothing is given back.
+    void Lost();
     bool Shared() const { return shared_; }
+    bool Held() const { return held_; }
+    const OwnerToken& Token() const { return token_; }
+    // Gives the lock back when this holder still holds it (GiveBackLock).
     void Release();
 
 private:
     QString folder_;
+    OwnerToken token_;
     bool shared_ = false;
     bool held_ = false;
 };

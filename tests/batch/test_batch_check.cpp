@@ -53,6 +53,12 @@ TEST_F(CheckTest, OneLinePerFindingAndRepairMendsWithTheProgramsOwnFiles)
     ASSERT_TRUE(QFile::copy(A("Bills/Image/00000001.jpg"), A("Bills/Image/00000009.JPG")));
     ASSERT_TRUE(WriteAll(A("Letters/Thumb/.00000004.jpg.tlv-AbCd1234.tmp"), "half a thumbnail"));
     ASSERT_TRUE(WriteAll(A(".NetLock.CTL.tlv-ZZZZ9999.tmp"), "1\r\n"));
+    {
+        // Old enough to be no running write's (the root is nobody's guard).
+        QFile old(A(".NetLock.CTL.tlv-ZZZZ9999.tmp"));
+        ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTime().addSecs(-120), QFileDevice::FileModificationTime));
+    }
 
     const QByteArrayList expected = {
         "Bills/Thumb/00000002.jpg: the thumbnail of page 2 (list line 3) is not there",

@@ -82,11 +82,11 @@ TEST_F(ArchiveSessionTest, EachFailedStepLeavesNoOrphanAndTheListAsBefore)
     struct Case {
         const char* name;
         const char* blocker;       // a file put where a folder or the list should be
-        bool numberStaysUsed;      // the header in memory after the failure
+        bool numberStaysUsed;      // the header after the failure (read from disk again)
         int reason;
     };
     const Case cases[] = {
-        {"page image", "Image", true, ENOTDIR},
+        {"page image", "Image", false, ENOTDIR},
         {"thumbnail", "Thumb", false, ENOTDIR},
         {"memo", "Text", false, ENOTDIR},
         {"page list", "FileList.txt/", false, EISDIR},
@@ -106,8 +106,10 @@ TEST_F(ArchiveSessionTest, EachFailedStepLeavesNoOrphanAndTheListAsBefore)
         const QStringList filesBefore = PageFiles();
         const PageResult r = session_.StoreNewPage(kPage, QStringLiteral(".jpg"), kThumb);
         EXPECT_FALSE(r);
-        EXPECT_EQ(r.message, QStringLiteral("ファイルを保存できません"));
-        EXPECT_EQ(r.error.reason, QString::fromLocal8Bit(std::strerror(c.reason)));
+        // A list turned into a folder cannot be read back: refused, never written over.
+        EXPECT_EQ(r.message, c.reason == EISDIR ? kListNotWritableMessage.arg(QStringLiteral("Cat"))
+                                                : QStringLiteral("ファイルを保存できません"));
+        EXPECT_EQ(r.error.reason, QString::fromLocal8Bit(std::strerror(c.reason == EISDIR ? EIO : c.reason)));
         EXPECT_EQ(PageFiles(), filesBefore) << "every file the command wrote is gone";
         EXPECT_EQ(session_.Pages.Count(), 2);
         EXPECT_EQ(session_.Pages.lines.first(), c.numberStaysUsed ? QStringLiteral("00000003") : QStringLiteral("00000002"));

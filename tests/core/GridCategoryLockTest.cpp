@@ -209,7 +209,12 @@ TEST_F(CategoryTest, DeleteFindsSubFoldersInAnyLetterCase)
 
 // ---- shared-write lock ----
 
-class NetLockTest : public ScratchTest {};
+class NetLockTest : public ScratchTest {
+protected:
+    const OwnerToken me = NewOwnerToken();
+    const OwnerToken other = NewOwnerToken();
+    QByteArray TakenBy(const OwnerToken& t) const { return "1\r\n" + t.Line().toUtf8() + "\r\n"; }
+};
 
 TEST_F(NetLockTest, FileStatesAndTheirMeaning)
 {
@@ -219,11 +224,23 @@ TEST_F(NetLockTest, FileStatesAndTheirMeaning)
     EXPECT_TRUE(IsArchiveShared(Root()));
     EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("0\r\n"));
     EXPECT_EQ(ReadLockState(Root()), LockState::Free);
-    ASSERT_TRUE(TakeLock(Root()));
-    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+    EXPECT_EQ(LockHolder(Root()), std::nullopt);
+    // The first line as it always was; the holder on the second.
+    ASSERT_TRUE(TakeLock(Root(), me));
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(me));
     EXPECT_EQ(ReadLockState(Root()), LockState::Taken);
-    ASSERT_TRUE(ReleaseLock(Root()));
+    EXPECT_TRUE(HoldsLock(Root(), me));
+    EXPECT_FALSE(HoldsLock(Root(), other));
+    EXPECT_EQ(LockHolderText(Root()), me.Describe());
+    EXPECT_EQ(GiveBackLock(Root(), me), GiveBack::GivenBack);
     EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("0\r\n"));
+    // Written by an older program: taken, by nobody known.
+    Put(QStringLiteral("NetLock.CTL"), "1\r\n");
+    EXPECT_EQ(ReadLockState(Root()), LockState::Taken);
+    EXPECT_EQ(LockHolder(Root()), std::nullopt);
+    EXPECT_EQ(LockHolderText(Root()), QStringLiteral("another workstation"));
+    Put(QStringLiteral("NetLock.CTL"), "1\r\nnot\ta token\r\n");
+    EXPECT_EQ(LockHolder(Root()), std::nullopt);
     Put(QStringLiteral("NetLock.CTL"), "");
     EXPECT_EQ(ReadLockState(Root()), LockState::Unreadable);
     Put(QStringLiteral("NetLock.CTL"), "x\r\n");
@@ -235,18 +252,55 @@ TEST_F(NetLockTest, FileStatesAndTheirMeaning)
     EXPECT_TRUE(DisableSharing(Root()));
 }
 
+TEST_F(NetLockTest, OwnerTokensReadBackAndRefuseWhatTheyDidNotWrite)
+{
+    EXPECT_EQ(OwnerToken::Parse(me.Line()), me);
+    EXPECT_EQ(OwnerToken::Parse(me.Line() + "\r\n"), me);
+    EXPECT_NE(me, other);  // a new id for every taking
+    OwnerToken odd = me;
+    odd.host = QStringLiteral("a\tb\nc");
+    EXPECT_EQ(OwnerToken::Parse(odd.Line())->host, QStringLiteral("a b c"));
+    for (const char* bad : {"", "host", "h\tu\tx\t2026-01-01T00:00:00Z\tid", "h\tu\t-3\t2026-01-01T00:00:00Z\tid",
+                            "h\tu\t12\tnot a time\tid", "h\tu\t12\t2026-01-01T00:00:00Z\t", "\tu\t12\t2026-01-01T00:00:00Z\tid",
+                            "h\tu\t12\t2026-01-01T00:00:00Z\tid\textra"})
+        EXPECT_EQ(OwnerToken::Parse(QString::fromLatin1(bad)), std::nullopt) << bad;
+    EXPECT_TRUE(me.Describe().contains(QString::number(::getpid())));
+}
+
+// Only the holder gives the lock back; a file taken over, or gone with
+// the sharing, is left as it is.
+TEST_F(NetLockTest, GivingBackIsTheHoldersAlone)
+{
+    EXPECT_EQ(GiveBackLock(Root(), me), GiveBack::NotShared);
+    EXPECT_FALSE(IsArchiveShared(Root()));  // nothing recreated
+    EnableSharing(Root());
+    ASSERT_TRUE(TakeLock(Root(), me));
+    ASSERT_TRUE(TakeLock(Root(), other));  // forced by another workstation
+    EXPECT_EQ(GiveBackLock(Root(), me), GiveBack::NotHolder);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(other));
+    EXPECT_EQ(GiveBackLock(Root(), other), GiveBack::GivenBack);
+    EXPECT_EQ(GiveBackLock(Root(), other), GiveBack::NotHolder);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("0\r\n"));
+    ASSERT_TRUE(TakeLock(Root(), me));
+    ASSERT_TRUE(DisableSharing(Root()));
+    EXPECT_EQ(GiveBackLock(Root(), me), GiveBack::NotShared);
+    EXPECT_FALSE(IsArchiveShared(Root()));
+    EXPECT_EQ(Entries(QString()), QStringList{});
+}
+
 TEST_F(NetLockTest, TryTakeOnlyTakesAFreeLock)
 {
     EnableSharing(Root());
-    TakeAttempt a = TryTakeLock(Root());
+    TakeAttempt a = TryTakeLock(Root(), me);
     EXPECT_EQ(a.before, LockState::Free);
     EXPECT_TRUE(a.taken);
-    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
-    a = TryTakeLock(Root());
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(me));
+    a = TryTakeLock(Root(), other);
     EXPECT_EQ(a.before, LockState::Taken);
     EXPECT_FALSE(a.taken);
+    EXPECT_TRUE(HoldsLock(Root(), me));
     Put(QStringLiteral("NetLock.CTL"), "");
-    a = TryTakeLock(Root());
+    a = TryTakeLock(Root(), me);
     EXPECT_EQ(a.before, LockState::Unreadable);
     EXPECT_FALSE(a.taken);
     EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray(""));
@@ -254,23 +308,12 @@ TEST_F(NetLockTest, TryTakeOnlyTakesAFreeLock)
     EXPECT_EQ(Entries(QString()), QStringList{"NetLock.CTL"});
 }
 
-TEST_F(NetLockTest, AGuardLeftByACrashedWorkstationExpires)
-{
-    EnableSharing(Root());
-    Put(QStringLiteral("NetLock.CTL.lock"), "");
-    QFile guard(P(QStringLiteral("NetLock.CTL.lock")));
-    ASSERT_TRUE(guard.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(guard.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
-    guard.close();
-    EXPECT_TRUE(TryTakeLock(Root()).taken);
-}
-
 TEST_F(NetLockTest, TwoWorkstationsPressingAtOnceNeverBothGetIt)
 {
     EnableSharing(Root());
     const QString folder = Root();
     for (int round = 0; round < 40; ++round) {
-        ASSERT_TRUE(ReleaseLock(folder));
+        ASSERT_TRUE(EnableSharing(folder));
         const int children = 2 + round % 3;
         int go[2];
         ASSERT_EQ(::pipe(go), 0);
@@ -282,7 +325,7 @@ TEST_F(NetLockTest, TwoWorkstationsPressingAtOnceNeverBothGetIt)
                 ::close(go[1]);
                 char b;
                 (void)!::read(go[0], &b, 1);  // everyone starts when the pipe closes
-                const TakeAttempt a = TryTakeLock(folder);
+                const TakeAttempt a = TryTakeLock(folder, NewOwnerToken());
                 ::_exit(a.taken ? 1 : 0);
             }
             pids.push_back(pid);
@@ -298,6 +341,7 @@ TEST_F(NetLockTest, TwoWorkstationsPressingAtOnceNeverBothGetIt)
         }
         EXPECT_EQ(winners, 1) << "round " << round;
         EXPECT_EQ(ReadLockState(folder), LockState::Taken);
+        EXPECT_TRUE(LockHolder(folder).has_value());
     }
 }
 
@@ -312,24 +356,25 @@ TEST_F(NetLockTest, TakingTheWriteLockAsksOnlyWhenItIsNotFree)
             return force;
         };
     };
-    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Taken);
+    EXPECT_EQ(TakeWriteLock(Root(), me, answer(false)), LockTaking::Taken);
     EXPECT_EQ(asked, 0);
-    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(me));
 
     // Held by another workstation: refused, the file as it was.
-    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Refused);
+    EXPECT_EQ(TakeWriteLock(Root(), other, answer(false)), LockTaking::Refused);
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
-    EXPECT_EQ(TakeWriteLock(Root(), nullptr), LockTaking::Refused);
-    EXPECT_EQ(TakeWriteLock(Root(), answer(true)), LockTaking::TakenOver);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(me));
+    EXPECT_EQ(TakeWriteLock(Root(), other, nullptr), LockTaking::Refused);
+    EXPECT_EQ(TakeWriteLock(Root(), other, answer(true)), LockTaking::TakenOver);
     EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(HoldsLock(Root(), other));
 
     // A file that says neither counts as taken: forcing writes it whole.
     Put(QStringLiteral("NetLock.CTL"), "");
-    EXPECT_EQ(TakeWriteLock(Root(), answer(false)), LockTaking::Refused);
+    EXPECT_EQ(TakeWriteLock(Root(), me, answer(false)), LockTaking::Refused);
     EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray(""));
-    EXPECT_EQ(TakeWriteLock(Root(), answer(true)), LockTaking::TakenOver);
-    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), QByteArray("1\r\n"));
+    EXPECT_EQ(TakeWriteLock(Root(), me, answer(true)), LockTaking::TakenOver);
+    EXPECT_EQ(Get(QStringLiteral("NetLock.CTL")), TakenBy(me));
     EXPECT_EQ(Entries(QString()), QStringList{"NetLock.CTL"});
 }
 
@@ -341,11 +386,11 @@ TEST_F(NetLockTest, AFreeLockThatCannotBeWrittenIsNotHeld)
         GTEST_SKIP() << qPrintable(volume.Unavailable());
     ASSERT_TRUE(EnableSharing(folder));
     ASSERT_TRUE(volume.Seal()) << qPrintable(volume.Unavailable());
-    const TakeAttempt attempt = TryTakeLock(folder);
+    const TakeAttempt attempt = TryTakeLock(folder, me);
     EXPECT_EQ(attempt.before, LockState::Free);
     EXPECT_FALSE(attempt.taken);
     bool asked = false;
-    EXPECT_EQ(TakeWriteLock(folder, [&] { return asked = true; }), LockTaking::NotWritten);
+    EXPECT_EQ(TakeWriteLock(folder, me, [&] { return asked = true; }), LockTaking::NotWritten);
     EXPECT_FALSE(asked);  // nobody else holds it: there is nothing to force
     volume.Release();
     EXPECT_EQ(Get(QStringLiteral("ro/NetLock.CTL")), QByteArray("0\r\n"));

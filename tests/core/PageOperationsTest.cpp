@@ -49,6 +49,8 @@ protected:
     }
 
     // FileList.txt cannot be replaced: a folder of that name stands there.
+    // FileList.txt turned into something that cannot be read back (a
+    // folder): never written over, the operation refused.
     void BlockList(const QString& name)
     {
         ASSERT_TRUE(QFile::remove(P(name + QStringLiteral("/FileList.txt"))));
@@ -120,8 +122,10 @@ TEST_F(PageOperationsTest, ADeleteWhoseListCannotBeWrittenDeletesNothing)
     BlockList(QStringLiteral("Cat"));
     const PageResult r = session_.DeletePage(2);
     EXPECT_FALSE(r);
-    EXPECT_EQ(r.message, QStringLiteral("ファイルを保存できません"));
+    EXPECT_EQ(r.message, kListNotWritableMessage.arg(QStringLiteral("Cat")));
     EXPECT_FALSE(r.asBox);
+    EXPECT_TRUE(session_.ListReadOnly);
+    EXPECT_FALSE(session_.WritingAllowed());
     EXPECT_FALSE(r.error.reason.isEmpty());
     EXPECT_EQ(session_.Pages.lines, before);
     EXPECT_EQ(Files(QStringLiteral("Cat")), files);
@@ -177,7 +181,7 @@ TEST_F(PageOperationsTest, AReorderWhoseListCannotBeWrittenChangesNothing)
     for (bool earlier : {true, false}) {
         const PageResult r = earlier ? session_.MovePageBefore(1) : session_.MovePageAfter(1);
         EXPECT_FALSE(r);
-        EXPECT_EQ(r.message, QStringLiteral("ファイルを保存できません"));
+        EXPECT_EQ(r.message, kListNotWritableMessage.arg(QStringLiteral("Cat")));
         EXPECT_EQ(session_.Pages.lines, before);
         EXPECT_EQ(session_.Grid.K, 1);
         EXPECT_EQ(session_.Grid.T, 1);
@@ -256,7 +260,7 @@ TEST_F(PageOperationsTest, EachFailedMoveLeavesThePageWhereItWas)
          },
          "移動先のファイルリストを作成できませんでした", true},
         {"source list not written", [this] { BlockList(QStringLiteral("Cat")); },
-         "ファイルを保存できません", false},
+         "分類「Cat」のファイルリストを書き換えられません。「tolvane-batch check --repair」で修復してください", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -81,7 +81,7 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, Root(), Work());
+        form_ = std::make_unique<TForm1>(prompt_, Root());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
@@ -328,7 +328,7 @@ private slots:
     void memosOfAReadOnlyFolderAreNeverWritten()
     {
         MakePages(Root(), QStringLiteral("Disc"), 6);
-        form_ = std::make_unique<TForm1>(prompt_, Root(), Work());
+        form_ = std::make_unique<TForm1>(prompt_, Root());
         form_->ProbeWritable = [](const QString&) { return false; };
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
@@ -344,8 +344,8 @@ private slots:
     void aReadOnlyFolderStaysReadOnlyWhateverTheLock()
     {
         MakePages(Root(), QStringLiteral("Disc"), 6);
-        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
-        form_ = std::make_unique<TForm1>(prompt_, Root(), Work());
+        QVERIFY(WriteTestFile(Root() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
+        form_ = std::make_unique<TForm1>(prompt_, Root());
         form_->ProbeWritable = [](const QString&) { return false; };
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
@@ -366,7 +366,7 @@ private slots:
     void memosWaitForTheLockInASharedArchive()
     {
         MakePages(Root(), QStringLiteral("Shared"), 6);
-        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
+        QVERIFY(WriteTestFile(Root() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
         Open();
         QVERIFY(form_->ArchiveShared);
         ExpectWritable(false);
@@ -452,7 +452,7 @@ private slots:
         QTemporaryDir outer;
         const QString archive = outer.path() + QStringLiteral("/archive");
         QVERIFY(MakeCategory(archive, QStringLiteral("Current")));
-        form_ = std::make_unique<TForm1>(prompt_, archive, Work());
+        form_ = std::make_unique<TForm1>(prompt_, archive);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         for (const QString& name : {QString(), QStringLiteral("../escaped"), QStringLiteral("a/b"),
@@ -590,7 +590,7 @@ private slots:
     void aTakenLockAsksBeforeForcing()
     {
         MakePages(Root(), QStringLiteral("A"), 1);
-        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), "1\r\n"));
+        QVERIFY(WriteTestFile(Root() + QStringLiteral("/NetLock.CTL"), "1\r\n"));
         Open();
         ExpectWritable(false);
         prompt_.boxAnswers = {BoxAnswer::No};
@@ -604,13 +604,13 @@ private slots:
         prompt_.boxAnswers = {BoxAnswer::Yes};
         Click("SpeedButton4");
         QVERIFY(form_->LockHeld);
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray("1\r\n"));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")).left(3), QByteArray("1\r\n"));
         QCOMPARE(W<TStaticText>("StaticText7")->Color(), QColor(0, 0, 255));
         ExpectWritable(true);
         // pressing again gives it back
         Click("SpeedButton4");
         QVERIFY(!form_->LockHeld);
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
         QCOMPARE(W<TStaticText>("StaticText7")->Color(), QColor(0xC0, 0xC0, 0xC0));
         ExpectWritable(false);
     }
@@ -618,24 +618,24 @@ private slots:
     void anEmptyLockFileCountsAsTaken()
     {
         MakePages(Root(), QStringLiteral("A"), 1);
-        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), ""));
+        QVERIFY(WriteTestFile(Root() + QStringLiteral("/NetLock.CTL"), ""));
         Open();
         prompt_.boxAnswers = {BoxAnswer::No};
         Click("SpeedButton4");
         QCOMPARE(prompt_.shown.size(), size_t(1));
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray(""));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")), QByteArray(""));
     }
 
     void closingWhileHoldingTheLockFreesIt()
     {
         MakePages(Root(), QStringLiteral("A"), 1);
-        QVERIFY(WriteTestFile(Work() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
+        QVERIFY(WriteTestFile(Root() + QStringLiteral("/NetLock.CTL"), "0\r\n"));
         Open();
         Click("SpeedButton4");
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray("1\r\n"));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")).left(3), QByteArray("1\r\n"));
         form_->close();
         form_.reset();
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
     }
 
     void optionsSwitchSharingOnAndOff()
@@ -655,7 +655,7 @@ private slots:
         choose(1);
         Click("MenuSelect2");
         QVERIFY(form_->ArchiveShared);
-        QCOMPARE(ReadBytes(Work() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
+        QCOMPARE(ReadBytes(Root() + QStringLiteral("/NetLock.CTL")), QByteArray("0\r\n"));
         QVERIFY(W("SpeedButton4")->isEnabled());
         ExpectWritable(false);
         // the same choice again changes nothing
@@ -669,13 +669,13 @@ private slots:
         Click("MenuSelect2");
         QVERIFY(!form_->ArchiveShared);
         QVERIFY(!form_->LockHeld);
-        QVERIFY(!QFileInfo::exists(Work() + QStringLiteral("/NetLock.CTL")));
+        QVERIFY(!QFileInfo::exists(Root() + QStringLiteral("/NetLock.CTL")));
         QVERIFY(!W("SpeedButton4")->isEnabled());
         QCOMPARE(W<TStaticText>("StaticText7")->Color(), QColor(0xC0, 0xC0, 0xC0));
         ExpectWritable(true);
         form_.reset();
         // so the next start is not shared again
-        QVERIFY(!QFileInfo::exists(Work() + QStringLiteral("/NetLock.CTL")));
+        QVERIFY(!QFileInfo::exists(Root() + QStringLiteral("/NetLock.CTL")));
     }
 
     void optionsCancelChangesNothing()
@@ -692,7 +692,7 @@ private slots:
         });
         Click("MenuSelect2");
         QVERIFY(!form_->ArchiveShared);
-        QVERIFY(!QFileInfo::exists(Work() + QStringLiteral("/NetLock.CTL")));
+        QVERIFY(!QFileInfo::exists(Root() + QStringLiteral("/NetLock.CTL")));
         QCOMPARE(AppSettings().KFX, 640);
         QCOMPARE(AppSettingsStore().value(QStringLiteral("KFX")).toString(), kfx);
     }

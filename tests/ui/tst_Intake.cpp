@@ -12,6 +12,8 @@
 #include "widgets/Controls.h"
 
 #include <QAbstractButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -55,7 +57,7 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path(), root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, root_->path());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));
@@ -169,19 +171,23 @@ private slots:
         QCOMPARE(form_->Pages.lines.last(), QStringLiteral("00000002.jpg"));
     }
 
-    // A Susie plug-in in the folder the program starts in reads what the
-    // image layer cannot; a damaged file it accepts but cannot decode is
-    // "読込めないデータ形式です" and leaves nothing behind.
-    void aPluginOfTheWorkingFolderReadsWhatTheLayerCannot()
+    // A Susie plug-in in the archive root (the program's folder) reads what
+    // the image layer cannot, whatever folder the program was started from;
+    // a damaged file it accepts but cannot decode is "読込めないデータ形式です"
+    // and leaves nothing behind.
+    void aPluginOfTheArchiveRootReadsWhatTheLayerCannot()
     {
         MakeCat(0, 0);
-        const QString work = root_->path() + QStringLiteral("/work");
-        QVERIFY(QDir().mkpath(work));
+        const QString work = root_->path();
+        QTemporaryDir elsewhere;
+        const QString started = QDir::currentPath();
+        QDir::setCurrent(elsewhere.path());
+        auto back = qScopeGuard([&] { QDir::setCurrent(started); });
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_TEST_SPI_DIR "/d24.spi"), work + QStringLiteral("/d24.SPI")));
         QVERIFY(WriteTestFile(Input(QStringLiteral("photo.xyz")), "TSPI:d24\n"));
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_TEST_SPI_DIR "/picfail.spi"), work + QStringLiteral("/picfail.spi")));
         QVERIFY(WriteTestFile(Input(QStringLiteral("broken.xyz")), "TSPI:picfail\n"));
-        form_ = std::make_unique<TForm1>(prompt_, root_->path(), work);
+        form_ = std::make_unique<TForm1>(prompt_, root_->path());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         Choose(Input(QStringLiteral("photo.xyz")));

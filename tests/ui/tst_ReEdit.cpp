@@ -88,7 +88,7 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path(), root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, root_->path());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         QTest::mouseClick(form_->SlotAt(1).image, Qt::LeftButton);
@@ -223,7 +223,7 @@ private slots:
     void withoutAClickedPageNothingHappens()
     {
         MakeCategoryWith(QStringLiteral("00000002.jpg"), Picture(8, 8));
-        form_ = std::make_unique<TForm1>(prompt_, root_->path(), root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, root_->path());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         Click("SpeedButton3");

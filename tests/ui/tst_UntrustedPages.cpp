@@ -75,7 +75,7 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path(), root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, root_->path());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));

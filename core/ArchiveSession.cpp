@@ -126,8 +126,10 @@ void ArchiveSession::SelectCategory(const QString& folder)
 {
     CurrentFolder = folder;
     Stamp = PageListStamp(folder);
-    ListReadOnly = PageListUnreadable(folder);
-    LoadPageList(Pages, CurrentFolder);
+    const ListRead read = ReadPageListForChange(Pages, folder);
+    ListReadOnly = read != ListRead::Read;
+    if (read == ListRead::Unreadable)
+        Pages = PageList{};
     Grid.ClearMarks();
     Grid.P = Pages.Count();
     Grid.T = 0;

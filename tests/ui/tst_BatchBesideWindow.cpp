@@ -8,7 +8,9 @@
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/TForm1.h"
+#include "core/WriteGuard.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -89,6 +91,18 @@ private:
     }
 
     QByteArray Lock() const { return ReadBytes(R(QStringLiteral("NetLock.CTL"))); }
+    int ListedCount() const
+    {
+        return int(ReadBytes(R(QStringLiteral("Shared/FileList.txt"))).count('\n')) - 1;
+    }
+    // The window comes back to the front after another program had it.
+    void Reactivate()
+    {
+        QEvent away(QEvent::ActivationChange);
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QApplication::sendEvent(form_.get(), &away);
+    }
 
 private slots:
     void init()
@@ -166,6 +180,9 @@ private slots:
         QCOMPARE(prompt_.shown.size(), size_t(1));
         QCOMPARE(prompt_.shown[0].caption, QStringLiteral("共有スペースへの書込権限取得"));
         QCOMPARE(prompt_.shown[0].buttons, BoxButtons::YesNo);
+        // who holds it, beside the question
+        QVERIFY2(prompt_.shown[0].detail.contains(QStringLiteral("(process %1, since ").arg(batch->processId())),
+                 qPrintable(prompt_.shown[0].detail));
         QVERIFY(!form_->LockHeld);
         for (const char* name : {"Menu07", "Menu08", "SpeedButton1", "SpeedButton2", "SpeedButton11"})
             QVERIFY2(!Enabled(name), name);
@@ -181,8 +198,59 @@ private slots:
         QCOMPARE(prompt_.shown.size(), size_t(1));
         QVERIFY(form_->LockHeld);
         QVERIFY(Enabled("Menu08"));
+        // Taking the lock read the list again: a new page keeps the batch's.
+        QCOMPARE(form_->Grid.P, 20);
+        ImportThroughTheWindow();
+        QCOMPARE(ListedCount(), 21);
+        QCOMPARE(form_->Pages.lines.size(), qsizetype(22));
         form_.reset();  // closing gives it back
         QCOMPARE(Lock(), QByteArray("0\r\n"));
+    }
+
+    // Not shared: the batch files pages while the window shows the
+    // category; coming back to the window shows them, and a page the window
+    // files keeps them.
+    void pagesTheBatchFiledMeanwhileAreShownAndKept()
+    {
+        QVERIFY(QFile::remove(R(QStringLiteral("NetLock.CTL"))));
+        form_ = std::make_unique<TForm1>(prompt_, Root());
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QCOMPARE(form_->Grid.P, 0);
+        QCOMPARE(Wait(*StartBatch(2)).code, 0);
+        Reactivate();
+        QCOMPARE(form_->Grid.P, 2);
+        QCOMPARE(Wait(*StartBatch(1)).code, 0);
+        ImportThroughTheWindow();  // without coming back first
+        QVERIFY(prompt_.Texts().empty());
+        QCOMPARE(ListedCount(), 4);
+        QCOMPARE(form_->Pages.lines,
+                 (QStringList{"00000004", "00000001.jpg", "00000002.jpg", "00000003.jpg", "00000004.jpg"}));
+        QCOMPARE(form_->Grid.K, 3);
+    }
+
+    // Another workstation forces the lock: the window's next write says who
+    // took it, writes nothing, and the window turns read-only; closing it
+    // gives nothing back.
+    void aForcedTakeoverTurnsTheWindowReadOnlyAtItsNextWrite()
+    {
+        Open();
+        Click("SpeedButton4");
+        QVERIFY(form_->LockHeld);
+        OwnerToken other = NewOwnerToken();
+        other.host = QStringLiteral("workstation-b");
+        const QByteArray taken = "1\r\n" + other.Line().toUtf8() + "\r\n";
+        QVERIFY(WriteTestFile(R(QStringLiteral("NetLock.CTL")), taken));
+        ImportThroughTheWindow();
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("書込権限が他のワークステーションに移りました")});
+        QVERIFY2(prompt_.shown.back().detail.contains(other.Describe()), qPrintable(prompt_.shown.back().detail));
+        QVERIFY(ListedCount() <= 0);
+        QCOMPARE(QDir(R(QStringLiteral("Shared/Image"))).entryList(QDir::Files).size(), qsizetype(0));
+        QVERIFY(!form_->LockHeld);
+        for (const char* name : {"Menu07", "Menu08", "Menu03", "SpeedButton1", "SpeedButton11"})
+            QVERIFY2(!Enabled(name), name);
+        form_.reset();
+        QCOMPARE(Lock(), taken);
     }
 };
 

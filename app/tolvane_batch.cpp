@@ -18,6 +18,7 @@
 #include "core/Settings.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
+#include "imaging/PageIntake.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -217,12 +218,7 @@ int Process(const QStringList& args)
         PrintError(QStringLiteral("cannot read an image from '%1': %2").arg(inPath, WhyNoImage(inPath)));
         return kExitFailure;
     }
-    ImgKitInfo info{};
-    if (!ImgKitImageInfo(image, info)) {
-        PrintError(QStringLiteral("'%1' holds no usable image").arg(inPath));
-        return kExitFailure;
-    }
-    if (info.colorType != kImgKitColorFull && !ReplaceImage(image, ImgKitConvertColor(image, 24))) {
+    if (!ImgKitMakeFullColour(image)) {
         PrintError(QStringLiteral("cannot convert '%1' to 24 bits per pixel").arg(inPath));
         return kExitFailure;
     }
@@ -234,13 +230,15 @@ int Process(const QStringList& args)
     }
 
     QByteArray pageBytes, thumbBytes;
-    if (!ImgKitEncodeForPath(pagePath, out.page, quality, pageBytes)) {
+    switch (EncodePageImages(out, quality, pagePath, thumbPath, pageBytes, thumbBytes)) {
+    case PageEncoding::PageFailed:
         PrintError(QStringLiteral("cannot encode the page image for '%1'").arg(pagePath));
         return kExitFailure;
-    }
-    if (!ImgKitEncodeForPath(thumbPath, out.thumbnail, quality, thumbBytes)) {
+    case PageEncoding::ThumbnailFailed:
         PrintError(QStringLiteral("cannot encode the thumbnail for '%1'").arg(thumbPath));
         return kExitFailure;
+    case PageEncoding::Done:
+        break;
     }
     QString error;
     if (!WriteBoth(pagePath, pageBytes, thumbPath, thumbBytes, error)) {

@@ -11,14 +11,24 @@ ImageHandle LoadImportedFile(const QString& path, const std::function<ImageHandl
     return image;
 }
 
+PageEncoding EncodePageImages(const PageImages& made, int quality, const QString& pageName, const QString& thumbName,
+                              QByteArray& pageBytes, QByteArray& thumbBytes)
+{
+    if (!made.page || !ImgKitEncodeForPath(pageName, made.page, quality, pageBytes))
+        return PageEncoding::PageFailed;
+    if (!made.thumbnail || !ImgKitEncodeForPath(thumbName, made.thumbnail, quality, thumbBytes))
+        return PageEncoding::ThumbnailFailed;
+    return PageEncoding::Done;
+}
+
 bool EncodeNewPage(const PageImages& made, int quality, const QString& extension, QByteArray& pageBytes,
                    QByteArray& thumbBytes)
 {
-    // The page's format follows the extension it is filed under, as
-    // ImgKitEncodeForPath reads it from a name.
-    return made.page && made.thumbnail
-           && ImgKitEncodeForPath(QStringLiteral("page") + extension, made.page, quality, pageBytes)
-           && ImgKitJpegEncode(made.thumbnail, quality, thumbBytes);
+    // The page's format follows the extension it is filed under; thumbnails
+    // are JPEGs.
+    return EncodePageImages(made, quality, QStringLiteral("page") + extension, QStringLiteral("thumb.jpg"), pageBytes,
+                            thumbBytes)
+           == PageEncoding::Done;
 }
 
 PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, int quality,

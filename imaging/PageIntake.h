@@ -24,6 +24,14 @@ ImageHandle LoadImportedFile(const QString& path, const std::function<ImageHandl
 // (ImgKitMakeFullColour, imaging/ImgKit.h, brings an acquired picture to
 // 24 bits; false: the program says 読込めないデータ形式です.)
 
+// Encodes a page image and its thumbnail, each in the format its file name's
+// extension names (ImgKitEncodeForPath: .jpg/.jpeg, .bmp, .tif/.tiff), at
+// `quality`: the one way every command encodes a page (new pages, re-edit,
+// tolvane-batch process). Says which could not be encoded.
+enum class PageEncoding { Done, PageFailed, ThumbnailFailed };
+PageEncoding EncodePageImages(const PageImages& made, int quality, const QString& pageName, const QString& thumbName,
+                              QByteArray& pageBytes, QByteArray& thumbBytes);
+
 // The two files of a new page: the page image in the format `extension`
 // names (".jpg", ".bmp" or ".tif", see SaveFormatExtension) and the
 // thumbnail as a JPEG, both at `quality` (JpegQualityFor). False when either

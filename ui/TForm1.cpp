@@ -943,10 +943,10 @@ void TForm1::ReEditPage()
     }
     // The page keeps its own file: the page list names it, so a picture
     // saved under another extension would never be shown.
-    const int quality = JpegQualityFor(AppSettings().JpegMode);
     QByteArray pageBytes, thumbBytes;
-    if (!ImgKitEncodeForPath(imagePath, edited.page, quality, pageBytes)
-        || !ImgKitJpegEncode(edited.thumbnail, quality, thumbBytes)) {
+    if (EncodePageImages(edited, JpegQualityFor(AppSettings().JpegMode), imagePath, QStringLiteral("thumb.jpg"),
+                         pageBytes, thumbBytes)
+        != PageEncoding::Done) {
         prompt_.MessageDlg(cannotSave, DlgIcon::Error);
         return;
     }

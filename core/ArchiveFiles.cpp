@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -214,6 +217,57 @@ QString RandomSuffix()
 
 }  // namespace
 
+// A file server answers EBUSY (and, for a rename over a file another client
+// has open, EEXIST) while another workstation holds the file open; it goes
+// once that client closes it, within moments. Retried for a bounded time.
+namespace {
+
+constexpr int kBusyRetryMs = 3000;
+
+template <typename Op>
+bool RetryWhileBusy(Op op, bool existsIsBusy)
+{
+    QDeadlineTimer deadline(kBusyRetryMs);
+    int pauseMs = 1;
+    for (;;) {
+        if (op() == 0)
+            return true;
+        const int code = errno;
+        if ((code != EBUSY && !(existsIsBusy && code == EEXIST)) || deadline.hasExpired()) {
+            errno = code;
+            return false;
+        }
+        QThread::msleep(unsigned(pauseMs));
+        pauseMs = std::min(pauseMs * 2, 50);
+    }
+}
+
+bool RenameRetrying(const QByteArray& from, const QByteArray& to)
+{
+    return RetryWhileBusy([&] { return ::rename(from.constData(), to.constData()); }, true);
+}
+
+}  // namespace
+
+bool RemoveFileRetrying(const QString& path, IoError* error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (RetryWhileBusy([&] { return ::unlink(native.constData()); }, false) || errno == ENOENT)
+        return true;
+    if (error)
+        *error = IoErrorFromErrno(errno);
+    return false;
+}
+
+bool RenameFileRetrying(const QString& from, const QString& to, IoError* error)
+{
+    if (RenameRetrying(QFile::encodeName(from), QFile::encodeName(to)))
+        return true;
+    if (error)
+        *error = IoErrorFromErrno(errno);
+    return false;
+}
+
 QString LeftoverNameFor(const QString& name)
 {
     return u'.' + name.left(64) + kLeftoverTag + RandomSuffix() + kLeftoverEnd;
@@ -286,7 +340,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     fd = -1;
     if (closed != 0)
         return fail(errno);
-    if (::rename(tempName.constData(), targetName.constData()) != 0)
+    if (!RenameRetrying(tempName, targetName))
         return fail(errno);
     SyncFolder(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder));
     return true;

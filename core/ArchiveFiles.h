@@ -31,6 +31,13 @@ bool IsAtomicWriteLeftover(const QString& fileName);
 // A new name of that form for a temporary file beside `name`.
 QString LeftoverNameFor(const QString& name);
 
+// Removes a file; true when it is gone (or was not there). A file server
+// refuses to remove a file another client holds open (EBUSY) until it is
+// closed: that is retried for a few seconds.
+bool RemoveFileRetrying(const QString& path, IoError* error = nullptr);
+// rename(2), retried the same way while the file server says busy.
+bool RenameFileRetrying(const QString& from, const QString& to, IoError* error = nullptr);
+
 // Writes `bytes` as the whole content of the file at `path`: the bytes go to a
 // new temporary file beside the target (same folder), which is flushed and
 // synced to disk and then renamed over the target. On any failure the old

@@ -383,10 +383,14 @@ PageResult ArchiveSession::DeletePage(int index)
                 QFile::remove(intent);
         },
         [&] {
+            // The record goes only when every file has: a file another
+            // client holds open stays, and check --repair deletes it later
+            // instead of taking it for an orphan to append.
+            bool gone = true;
             for (const QString& f : PageFilesOf(CurrentFolder, entry))
-                QFile::remove(f);
-            if (!intent.isEmpty())
-                QFile::remove(intent);
+                gone = RemoveFileRetrying(f) && gone;
+            if (gone && !intent.isEmpty())
+                RemoveFileRetrying(intent);
         });
     if (r)
         Grid.K = -1;
@@ -526,9 +530,11 @@ PageResult ArchiveSession::MovePageToCategory(int index, const QString& destinat
         }
         return refreshed(r);
     }
+    bool gone = true;
     for (const QString& f : sources)
-        QFile::remove(f);
-    QFile::remove(intent);
+        gone = RemoveFileRetrying(f) && gone;
+    if (gone)
+        RemoveFileRetrying(intent);  // else check --repair finishes it
     Adopt(here.list);
     Grid.K = -1;
     return Done();

@@ -21,10 +21,13 @@ bool SafeName(const QString& name)
     return IsSafePageEntry(name) && !name.isEmpty();
 }
 
-void RemoveFiles(const QString& folder, const QString& entry)
+// True when every file of the entry is gone.
+bool RemoveFiles(const QString& folder, const QString& entry)
 {
+    bool gone = true;
     for (const QString& f : PageFilesOf(folder, entry))
-        QFile::remove(f);
+        gone = RemoveFileRetrying(f) && gone;
+    return gone;
 }
 
 }  // namespace
@@ -167,7 +170,11 @@ IntentResolution ResolveIntent(const QString& root, const QString& path)
                 return false;
             }
         }
-        RemoveFiles(source, intent->sourceEntry);
+        if (!RemoveFiles(source, intent->sourceEntry)) {
+            r.how = QStringLiteral("a file of %1/%2 cannot be deleted (held open elsewhere?); left")
+                        .arg(intent->source, intent->sourceEntry);
+            return false;
+        }
         return true;
     };
 
@@ -187,12 +194,15 @@ IntentResolution ResolveIntent(const QString& root, const QString& path)
             r.how = QStringLiteral("the move of %1/%2 to %3/%4 finished")
                         .arg(intent->source, intent->sourceEntry, intent->destination, intent->destinationEntry);
         } else {
-            RemoveFiles(destination, intent->destinationEntry);
+            if (!RemoveFiles(destination, intent->destinationEntry)) {
+                r.how = QStringLiteral("a copy in %1 cannot be deleted (held open elsewhere?); left").arg(intent->destination);
+                return r;
+            }
             r.how = QStringLiteral("the move of %1/%2 taken back: the page stays there")
                         .arg(intent->source, intent->sourceEntry);
         }
     }
-    if (!QFile::remove(path) && QFileInfo::exists(path)) {
+    if (!RemoveFileRetrying(path)) {
         r.how += QStringLiteral("; the record cannot be removed");
         return r;
     }

@@ -185,8 +185,10 @@ struct WriteGuard::Keeper {
                 if (Look(native).content != content)
                     return;  // no longer ours: never write over another holder's guard
                 const int fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-                if (fd < 0)
+                if (fd < 0 && errno == ENOENT)
                     return;
+                if (fd < 0)
+                    continue;  // held open elsewhere this moment: the next round
                 WriteAll(fd, content);
                 ::close(fd);
             }
@@ -251,6 +253,7 @@ WriteGuard WriteGuard::Acquire(const QString& path, int waitMs)
     QDeadlineTimer deadline(std::max(0, waitMs));
     QDeadlineTimer nextProbe(0);
     QDateTime serverNow;
+    Seen seen;
     int pauseMs = 2;
     for (;;) {
         const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -271,9 +274,21 @@ WriteGuard WriteGuard::Acquire(const QString& path, int waitMs)
             guard.error_ = IoErrorFromErrno(errno);
             return guard;
         }
-        const Seen seen = Look(native);
+        // Looked at by its attributes first, which a file server gives
+        // without opening it; read again only when it changed, so that a
+        // waiter holds the file open as seldom as it can (an open file
+        // cannot be removed on a network drive).
+        struct stat st {};
+        if (::stat(native.constData(), &st) != 0) {
+            if (errno == ENOENT)
+                continue;  // given back in between
+            guard.error_ = IoErrorFromErrno(errno);
+            return guard;
+        }
+        if (!seen.exists || !SameTime(st.st_mtim, seen.mtime) || qint64(st.st_size) != qint64(seen.content.size()))
+            seen = Look(native);
         if (!seen.exists)
-            continue;  // given back in between
+            continue;
         const std::optional<OwnerToken> holder = OwnerToken::Parse(QString::fromUtf8(seen.content));
         guard.holder_ = holder ? holder->Describe() : QString();
 
@@ -293,18 +308,21 @@ WriteGuard WriteGuard::Acquire(const QString& path, int waitMs)
         if (stale) {
             // Renamed aside first: only the file judged stale is deleted, and
             // a guard someone took meanwhile is put back.
-            const QByteArray aside = QFile::encodeName(folder + u'/' + LeftoverNameFor(QStringLiteral("guard")));
-            if (::rename(native.constData(), aside.constData()) == 0) {
+            const QString asidePath = folder + u'/' + LeftoverNameFor(QStringLiteral("guard"));
+            const QByteArray aside = QFile::encodeName(asidePath);
+            if (RenameFileRetrying(path, asidePath)) {
                 const Seen moved = Look(aside);
                 if (moved.content == seen.content && SameTime(moved.mtime, seen.mtime)) {
-                    ::unlink(aside.constData());
+                    RemoveFileRetrying(asidePath);
                 } else if (::access(native.constData(), F_OK) != 0) {
-                    ::rename(aside.constData(), native.constData());
+                    RenameFileRetrying(asidePath, path);
                 } else {
-                    ::unlink(aside.constData());  // both taken at once: the newer one holds
+                    RemoveFileRetrying(asidePath);  // both taken at once: the newer one holds
                 }
+                seen = Seen{};
+                continue;
             }
-            continue;
+            // Another waiter is looking at it or broke it first: a pause, then again.
         }
         if (deadline.hasExpired()) {
             guard.outcome_ = Outcome::Busy;
@@ -328,7 +346,7 @@ void WriteGuard::Release()
     if (outcome_ == Outcome::Held && !path_.isEmpty()) {
         const QByteArray native = QFile::encodeName(path_);
         if (Look(native).content == (token_.Line() + u'\n').toUtf8())
-            ::unlink(native.constData());
+            RemoveFileRetrying(path_);
     }
     outcome_ = Outcome::Unavailable;
     path_.clear();

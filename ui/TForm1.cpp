@@ -424,6 +424,13 @@ void TForm1::SaveVisibleMemos()
         const QString memoPath = MemoPath(CurrentFolder, Pages, Grid.T + s);
         if (memoPath.isEmpty())
             continue;  // an entry that names no file: its memo is read-only
+        if (!Session.StillHoldsLock()) {
+            // Taken over elsewhere: nothing more is written from here, and
+            // the command that asked goes no further.
+            ShowLockIndicator();
+            SetCommandStates(true);
+            throw ReportedFailure(kLockLostMessage, QStringLiteral("NetLock.CTL: ") + LockHolderText(ArchiveRoot));
+        }
         const QString path = ResolvePathForWrite(memoPath);
         IoError error;
         if (!WriteMemo(path, text, loaded ? &*loaded : nullptr, &error))

@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
 #include <QToolButton>
@@ -251,6 +252,23 @@ private slots:
             QVERIFY2(!Enabled(name), name);
         form_.reset();
         QCOMPARE(Lock(), taken);
+    }
+
+    // A memo edited while another workstation took the lock is not written.
+    void aMemoIsNotSavedAfterATakeover()
+    {
+        Open();
+        Click("SpeedButton4");
+        ImportThroughTheWindow();
+        QCOMPARE(ListedCount(), 1);
+        form_->findChild<QPlainTextEdit*>(QStringLiteral("Memo0"))->setPlainText(QStringLiteral("a note"));
+        OwnerToken other = NewOwnerToken();
+        QVERIFY(WriteTestFile(R(QStringLiteral("NetLock.CTL")), "1\r\n" + other.Line().toUtf8() + "\r\n"));
+        Click("SpeedButton1");  // the copy saves the shown memos first
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("書込権限が他のワークステーションに移りました")});
+        QCOMPARE(ReadBytes(R(QStringLiteral("Shared/Text/00000001.txt"))), QByteArray("\r\n"));
+        QCOMPARE(ListedCount(), 1);
+        QVERIFY(!form_->LockHeld);
     }
 };
 

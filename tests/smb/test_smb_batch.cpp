@@ -233,7 +233,7 @@ TEST_F(SmbBatch, GuardedPageOperationsOnTheNetworkDrive)
     std::printf("network drive, 100-page category (median of 3): new page %lld ms, delete %lld ms, "
                 "lock taken and given back %lld ms\n",
                 static_cast<long long>(add), static_cast<long long>(del), static_cast<long long>(lock));
-    EXPECT_EQ(ReadAll(Server("Cat/FileList.txt")).count('\n'), 101 + 3 - 3);
+    EXPECT_EQ(ReadAll(Server("Cat/FileList.txt")).count('\n'), 101);  // the header, 100 pages, 3 filed, 3 deleted
     EXPECT_TRUE(QDir(Server("")).entryList({".tolvane-intent-*"}, QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -10,6 +10,8 @@
 #include "core/NetLock.h"
 #include "core/WriteGuard.h"
 
+#include "bench/BenchArchive.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,31 +26,10 @@ std::unique_ptr<QTemporaryDir> g_dir;
 const QByteArray kPage(60000, 'P');
 const QByteArray kThumb(6000, 'T');
 
-void Write(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
-
-// A fresh archive with the category "Full" of `pages` pages and an empty "Other".
+// A fresh archive: "Full" of `pages` pages, "Other" empty.
 QString MakeArchive(int pages)
 {
-    static int n = 0;
-    const QString root = g_dir->filePath(QStringLiteral("archive%1").arg(++n));
-    for (const char* cat : {"Full", "Other"})
-        for (const char* sub : {"Image", "Thumb", "Text"})
-            QDir().mkpath(root + u'/' + QLatin1String(cat) + u'/' + QLatin1String(sub));
-    QByteArray list = QByteArray::number(pages).rightJustified(8, '0') + "\r\n";
-    for (int i = 1; i <= pages; ++i) {
-        const QString n8 = QString::number(i).rightJustified(8, u'0');
-        Write(root + QStringLiteral("/Full/Image/") + n8 + QStringLiteral(".jpg"), kPage);
-        Write(root + QStringLiteral("/Full/Thumb/") + n8 + QStringLiteral(".jpg"), kThumb);
-        Write(root + QStringLiteral("/Full/Text/") + n8 + QStringLiteral(".txt"), "\r\n");
-        list += n8.toLatin1() + ".jpg\r\n";
-    }
-    Write(root + QStringLiteral("/Full/FileList.txt"), list);
-    return root;
+    return MakeBenchArchive(g_dir->path(), pages, kPage, kThumb);
 }
 
 struct Session {

@@ -12,6 +12,8 @@
 #include "widgets/QtPrompt.h"
 
 #include <QDialog>
+#include "bench/BenchArchive.h"
+
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
@@ -42,32 +44,10 @@ QByteArray Encoded(int width, int height)
     return out;
 }
 
-void Write(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-}
-
-// A fresh archive folder with category "Full" of `pages` pages and an empty
-// category "Other".
+// A fresh archive: "Full" of `pages` pages, "Other" empty.
 QString MakeArchive(int pages)
 {
-    static int n = 0;
-    const QString root = g_dir->filePath(QStringLiteral("archive%1").arg(++n));
-    for (const char* cat : {"Full", "Other"})
-        for (const char* sub : {"Image", "Thumb", "Text"})
-            QDir().mkpath(root + u'/' + QLatin1String(cat) + u'/' + QLatin1String(sub));
-    QByteArray list = QByteArray::number(pages).rightJustified(8, '0') + "\r\n";
-    for (int i = 1; i <= pages; ++i) {
-        const QString number = QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0'));
-        Write(root + QStringLiteral("/Full/Image/") + number + QStringLiteral(".jpg"), g_page);
-        Write(root + QStringLiteral("/Full/Thumb/") + number + QStringLiteral(".jpg"), g_thumb);
-        Write(root + QStringLiteral("/Full/Text/") + number + QStringLiteral(".txt"), "memo\r\n");
-        list += number.toLatin1() + ".jpg\r\n";
-    }
-    Write(root + QStringLiteral("/Full/FileList.txt"), list);
-    return root;
+    return MakeBenchArchive(g_dir->path(), pages, g_page, g_thumb);
 }
 
 // Answers every question as a person going on would: OK, and the category

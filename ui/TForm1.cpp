@@ -59,8 +59,8 @@ QFont FormFont(const char* family, int pixels)
 }  // namespace
 
 TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
-    : QWidget(parent), prompt_(prompt), qtScanner_(std::make_unique<QtScanner>(this)),
-      ui_(std::make_unique<Ui::TForm1>())
+    : QWidget(parent), Desk(archiveRoot, AppSettings()), ProgramFolder(Desk.ArchiveRoot), prompt_(prompt),
+      qtScanner_(std::make_unique<QtScanner>(this)), ui_(std::make_unique<Ui::TForm1>())
 {
     ScanSeam = qtScanner_.get();
     ui_->setupUi(this);
@@ -87,15 +87,6 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
         ui_->ListBox->setPalette(pal);
     }
 
-    // Constructor body: page list, archive root, slot tables, flags.
-    Pages.lines = QStringList{QStringLiteral("00000000")};
-    QString root = QDir::fromNativeSeparators(archiveRoot);
-    while (root.size() > 1 && root.endsWith(u'/'))
-        root.chop(1);
-    ProgramFolder = root;
-    ArchiveRoot = root;
-    Session.ArchiveRoot = root;
-    ProbeWritable = ProbeFolderWritable;
     slots_ = {Slot{ui_->Panel0, ui_->CheckBox0, ui_->Label0, ui_->Image0, ui_->Memo0},
               Slot{ui_->Panel1, ui_->CheckBox1, ui_->Label1, ui_->Image1, ui_->Memo1},
               Slot{ui_->Panel2, ui_->CheckBox2, ui_->Label2, ui_->Image2, ui_->Memo2},
@@ -111,8 +102,7 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
                 [this](Qt::MouseButton b, QPoint global, QPoint) { Image0MouseDown(b, global); });
         ConnectHandler(&prompt_, s.check, &QCheckBox::clicked, this, &TForm1::CheckBox0Click);
     }
-    ArchiveShared = false;
-    LockHeld = false;
+    connect(&Desk, &MainController::changed, this, &TForm1::DeskChanged);
 
     popupMenu_ = new QMenu(this);
     popupMenu_->setObjectName(QStringLiteral("PopupMenu"));
@@ -184,7 +174,6 @@ void TForm1::FormCreate()
     AppSpiLoader().LoadPlugins(ArchiveRoot);
     PluginLoad = [](const QString& path) { return AppSpiLoader().LoadImage(path); };
     ViewerLoad = [](const QString& path) { return ImgKitFileLoad(path); };
-    ArchiveShared = IsArchiveShared(ArchiveRoot);
     ui_->SpeedButton4->setEnabled(ArchiveShared);
     ShowLockIndicator();
 }
@@ -240,11 +229,7 @@ void TForm1::FormClose()
 
 void TForm1::FormDestroy()
 {
-    if (LockHeld) {
-        Session.GiveBackWriteLock();
-        ShowLockIndicator();
-        SetCommandStates(!Session.WritingAllowed());
-    }
+    Desk.GiveBackLock();
 }
 
 void TForm1::wheelEvent(QWheelEvent* event)
@@ -273,7 +258,7 @@ void TForm1::ListCategories()
 {
     suppressListClick_ = true;
     ui_->ListBox->clear();
-    ui_->ListBox->addItems(ListCategoryNames(ArchiveRoot));
+    ui_->ListBox->addItems(Desk.Categories());
     suppressListClick_ = false;
 }
 
@@ -288,9 +273,7 @@ void TForm1::ShowLockIndicator()
 {
     ui_->StaticText7->SetColor(LockHeld ? kBlue : kSilver);
     // Who writes, when another workstation does.
-    QString holder;
-    if (ArchiveShared && !LockHeld && ReadLockState(ArchiveRoot) == LockState::Taken)
-        holder = QStringLiteral("書込中: ") + LockHolderText(ArchiveRoot);
+    const QString holder = Desk.LockHolderNote();
     QToolButton* button = ui_->SpeedButton4;
     if (!button->property("formHint").isValid())
         button->setProperty("formHint", button->toolTip());
@@ -310,16 +293,10 @@ void TForm1::changeEvent(QEvent* event)
 
 void TForm1::ReloadCategory(bool force)
 {
-    if (!HasCategory() || (!force && PageListStamp(CurrentFolder) == Session.Stamp))
+    if (!force && !Desk.ListChangedOnDisk())
         return;
     SaveVisibleMemos();  // by the list they were shown from
-    const bool wasReadOnly = Session.ListReadOnly;
-    Session.Reload(force);
-    ShowLockIndicator();
-    SetCommandStates(!Session.WritingAllowed());
-    DrawGrid();
-    UpdateStatus();
-    if (Session.ListReadOnly && !wasReadOnly)
+    if (Desk.Reload(force))
         prompt_.MessageDlg(kListNotWritableMessage.arg(QFileInfo(CurrentFolder).fileName()), DlgIcon::Error);
 }
 
@@ -339,7 +316,7 @@ void TForm1::SetCommandStates(bool readOnly)
         a->setEnabled(on);
     commandsReadOnly_ = readOnly;
     for (int s = 0; s < kGridSlots; ++s)
-        slots_[s].memo->setReadOnly(readOnly || !slotNamesFiles_[s]);
+        slots_[s].memo->setReadOnly(readOnly || (Desk.Slot(s).shown && !Desk.Slot(s).namesFiles));
 }
 
 // ---- category selection and the grid ----
@@ -347,49 +324,56 @@ void TForm1::SetCommandStates(bool readOnly)
 void TForm1::ListBoxClick()
 {
     SaveVisibleMemos();
-    Grid.K = -1;
     QListWidgetItem* item = ui_->ListBox->currentItem();
-    if (!item || !item->isSelected())
-        return;
-    const QString folder = QDir(ArchiveRoot).filePath(item->text());
-    FolderReadOnly = !ProbeWritable(folder);
-    Session.SelectCategory(folder);
-    SetCommandStates(!Session.WritingAllowed());
-    DrawGrid();
-    UpdateStatus();
+    Desk.SelectCategory(item && item->isSelected() ? item->text() : QString());
 }
 
-void TForm1::ResetToNoCategory()
+void TForm1::SelectNamedCategory(const QString& name)
 {
-    CurrentFolder.clear();
-    Pages = PageList{};
-    Grid = GridState{};
-    loadedMemos_ = {};
-    DrawGrid();
+    for (int i = 0; i < ui_->ListBox->count(); ++i) {
+        if (ui_->ListBox->item(i)->text() == name) {
+            SelectCategoryRow(i);
+            return;
+        }
+    }
+}
+
+void TForm1::DeskChanged(MainController::What what)
+{
+    ShowLockIndicator();
+    SetCommandStates(!Desk.WritingAllowed());
+    if (what == MainController::What::Pages)
+        DrawSlots();
+    else if (what == MainController::What::Selection)
+        PaintSelection();
     UpdateStatus();
 }
 
 void TForm1::DrawGrid()
 {
+    Desk.LoadSlots();
+    DrawSlots();
+}
+
+void TForm1::DrawSlots()
+{
     ui_->Panel003->SetCaption(Grid.P < 1 ? kEmptyCategoryText : QString());
     for (int s = 0; s < kGridSlots; ++s) {
         const Slot& slot = slots_[s];
+        const MainController::SlotView& view = Desk.Slot(s);
         const int d = Grid.T + s;
         slot.check->setChecked(Grid.Marked(d));
         slot.label->setText(QStringLiteral("Page %1").arg(d + 1));
-        if (d >= Grid.P) {
+        if (!view.shown) {
             slot.panel->hide();
-            loadedMemos_[s].reset();
             continue;
         }
         slot.panel->show();
         // An entry that is no plain file name is listed, but nothing is read
         // through it: no picture, and its memo stays empty and read-only.
-        const bool namesFiles = IsSafePageEntry(PageEntry(Pages, d));
-        slotNamesFiles_[s] = namesFiles;
         ImageHandle thumb;
-        if (namesFiles) {
-            thumb = ImgKitFileLoad(ResolveExistingPath(ThumbPath(CurrentFolder, Pages, d)));
+        if (view.namesFiles) {
+            thumb = ImgKitFileLoad(view.thumbPath);
             if (!thumb)
                 thumb = CreateDib(20, 20, 3);
         }
@@ -397,10 +381,17 @@ void TForm1::DrawGrid()
             TMDIB(thumb).DrawToImage(*slot.image);
         else
             slot.image->ClearPicture();
-        loadedMemos_[s] = namesFiles ? ReadMemo(MemoPath(CurrentFolder, Pages, d)) : std::nullopt;
-        slot.memo->setPlainText(loadedMemos_[s] ? loadedMemos_[s]->text : QString());
-        slot.memo->setReadOnly(!namesFiles || commandsReadOnly_);
-        slot.panel->SetColor(d == Grid.K ? kButtonShadow : kButtonFace);
+        slot.memo->setPlainText(view.memo);
+        slot.memo->setReadOnly(!view.namesFiles || commandsReadOnly_);
+    }
+    PaintSelection();
+}
+
+void TForm1::PaintSelection()
+{
+    for (int s = 0; s < kGridSlots; ++s) {
+        slots_[s].check->setChecked(Grid.Marked(Grid.T + s));
+        slots_[s].panel->SetColor(Grid.T + s == Grid.K ? kButtonShadow : kButtonFace);
     }
 }
 
@@ -413,31 +404,12 @@ void TForm1::UpdateStatus()
 
 void TForm1::SaveVisibleMemos()
 {
-    if (!HasCategory() || !WritingAllowed())
-        return;
-    for (int s = 0; s < kGridSlots && Grid.T + s < Grid.P; ++s) {
-        const QString text = slots_[s].memo->toPlainText();
-        const std::optional<MemoText>& loaded = loadedMemos_[s];
-        // An unedited memo is already on disk as it was read.
-        if (loaded ? loaded->text == text : text.isEmpty())
-            continue;
-        const QString memoPath = MemoPath(CurrentFolder, Pages, Grid.T + s);
-        if (memoPath.isEmpty())
-            continue;  // an entry that names no file: its memo is read-only
-        if (!Session.StillHoldsLock()) {
-            // Taken over elsewhere: nothing more is written from here, and
-            // the command that asked goes no further.
-            ShowLockIndicator();
-            SetCommandStates(true);
-            throw ReportedFailure(kLockLostMessage, QStringLiteral("NetLock.CTL: ") + LockHolderText(ArchiveRoot));
-        }
-        const QString path = ResolvePathForWrite(memoPath);
-        IoError error;
-        if (!WriteMemo(path, text, loaded ? &*loaded : nullptr, &error))
-            throw ReportedFailure(QStringLiteral("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(path)),
-                                  error.reason);
-        loadedMemos_[s] = MemoText{EncodeMemo(text), NormalizeLineBreaks(text)};
-    }
+    std::array<QString, 4> typed;
+    for (int s = 0; s < kGridSlots; ++s)
+        typed[s] = slots_[s].memo->toPlainText();
+    const MainController::MemoSaving saving = Desk.SaveMemos(typed);
+    if (!saving.ok)
+        throw ReportedFailure(saving.message, saving.detail);
 }
 
 int TForm1::SlotOfSender(QObject* sender) const
@@ -450,11 +422,7 @@ int TForm1::SlotOfSender(QObject* sender) const
 
 void TForm1::ClickSlot(int s)
 {
-    for (int i = 0; i < kGridSlots; ++i)
-        slots_[i].panel->SetColor(i == s ? kButtonShadow : kButtonFace);
-    if (s >= 0)
-        Grid.K = Grid.T + s;
-    UpdateStatus();
+    Desk.Click(s);
 }
 
 void TForm1::Image0Click()
@@ -478,42 +446,32 @@ void TForm1::Image0DblClick()
 void TForm1::CheckBox0Click()
 {
     const int s = SlotOfSender(sender());
-    if (s < 0)
-        return;
-    Grid.SetMark(Grid.T + s, slots_[s].check->isChecked());
-    UpdateStatus();
-}
-
-void TForm1::PageTo(int32_t newT)
-{
-    if (newT == Grid.T)
-        return;
-    Grid.T = newT;
-    DrawGrid();
+    if (s >= 0)
+        Desk.Mark(s, slots_[s].check->isChecked());
 }
 
 void TForm1::SpeedButton18Click()
 {
     SaveVisibleMemos();
-    PageTo(PageBackFour(Grid.T, Grid.P));
+    Desk.PageTo(PageBackFour(Grid.T, Grid.P));
 }
 
 void TForm1::SpeedButton19Click()
 {
     SaveVisibleMemos();
-    PageTo(PageBackOne(Grid.T, Grid.P));
+    Desk.PageTo(PageBackOne(Grid.T, Grid.P));
 }
 
 void TForm1::SpeedButton20Click()
 {
     SaveVisibleMemos();
-    PageTo(PageForwardOne(Grid.T, Grid.P));
+    Desk.PageTo(PageForwardOne(Grid.T, Grid.P));
 }
 
 void TForm1::SpeedButton21Click()
 {
     SaveVisibleMemos();
-    PageTo(PageForwardFour(Grid.T, Grid.P));
+    Desk.PageTo(PageForwardFour(Grid.T, Grid.P));
 }
 
 // ---- categories ----
@@ -525,16 +483,11 @@ void TForm1::SpeedButton11Click()
         return;
     const QString name = dialog.Name();
     IoError error;
-    if (!CreateCategoryFolder(ArchiveRoot, name, &error))
+    if (!Desk.CreateCategory(name, &error))
         prompt_.MessageBox(QStringLiteral("指定された分類名のフォルダを作成できません"), QStringLiteral("Error"),
                            BoxButtons::Ok, error.reason);
     ListCategories();
-    for (int i = 0; i < ui_->ListBox->count(); ++i) {
-        if (ui_->ListBox->item(i)->text() == name) {
-            SelectCategoryRow(i);
-            break;
-        }
-    }
+    SelectNamedCategory(name);
 }
 
 void TForm1::SpeedButton12Click()
@@ -547,15 +500,11 @@ void TForm1::SpeedButton12Click()
         return;
     const QString name = dialog.Name();
     IoError error;
-    if (RenameCategoryFolder(CurrentFolder, ArchiveRoot, name, &error))
-        CurrentFolder = QDir(ArchiveRoot).filePath(name);
-    else
+    if (!Desk.RenameCategory(name, &error))
         prompt_.MessageBox(QStringLiteral("フォルダの名前が変更できません"), QStringLiteral("Error"), BoxButtons::Ok,
                            error.reason);
     ListCategories();
-    for (int i = 0; i < ui_->ListBox->count(); ++i)
-        if (ui_->ListBox->item(i)->text() == name)
-            SelectCategoryRow(i);
+    SelectNamedCategory(name);
 }
 
 void TForm1::SpeedButton13Click()
@@ -566,14 +515,12 @@ void TForm1::SpeedButton13Click()
                            BoxButtons::OkCancel)
         != BoxAnswer::Ok)
         return;
-    if (DeleteCategoryFolder(CurrentFolder) != DeleteCategoryResult::Deleted) {
+    if (!Desk.DeleteCategory()) {
         prompt_.MessageBox(QStringLiteral("分類の中にデータが残っています。\n"
                                           "全部のページを削除または移動してから分類を削除してください。"),
                            QStringLiteral("Error"), BoxButtons::Ok);
         return;
     }
-    // The deleted category's pages are gone with it.
-    ResetToNoCategory();
     ListCategories();
     SelectCategoryRow(0);
 }
@@ -586,12 +533,10 @@ void TForm1::SpeedButton4Click()
         return;
     if (LockHeld) {
         SaveVisibleMemos();
-        Session.GiveBackWriteLock();
-        ShowLockIndicator();
-        SetCommandStates(!Session.WritingAllowed());
+        Desk.GiveBackLock();
         return;
     }
-    const LockTaking taking = Session.TakeWriteLock([this] {
+    Desk.TakeLock([this] {
         return prompt_.MessageBox(
                    QStringLiteral("既に他の人が書込モードで使用中です。\n強制的に書込モードにしますか？\n"
                                   "書込使用中のPCが異常終了した場合など、強制的に書込モードにする場合は「はい」を、\n"
@@ -600,13 +545,6 @@ void TForm1::SpeedButton4Click()
                    QStringLiteral("書込使用中: ") + LockHolderText(ArchiveRoot))
                == BoxAnswer::Yes;
     });
-    ShowLockIndicator();
-    if (taking != LockTaking::Taken && taking != LockTaking::TakenOver)
-        return;  // refused, or the lock file could not be written: nothing is held
-    // Taking the lock read the list again: what others wrote is shown.
-    SetCommandStates(!Session.WritingAllowed());
-    DrawGrid();
-    UpdateStatus();
 }
 
 void TForm1::MenuSelect2Click()
@@ -618,22 +556,8 @@ void TForm1::MenuSelect2Click()
 
 void TForm1::ApplySharingChoice(bool share)
 {
-    if (share && !ArchiveShared) {
-        ArchiveShared = true;
-        EnableSharing(ArchiveRoot);
-        SetCommandStates(!Session.WritingAllowed());
-        ui_->SpeedButton4->setEnabled(true);
-    } else if (!share && ArchiveShared) {
-        ArchiveShared = false;
-        DisableSharing(ArchiveRoot);
-        // The hold ends with the sharing (giving it back would find no file
-        // and write none).
-        LockHeld = false;
-        Session.LockToken.reset();
-        ShowLockIndicator();
-        SetCommandStates(!Session.WritingAllowed());
-        ui_->SpeedButton4->setEnabled(false);
-    }
+    Desk.SetSharing(share);
+    ui_->SpeedButton4->setEnabled(ArchiveShared);
 }
 
 // ---- the rest of the window ----
@@ -713,25 +637,17 @@ void TForm1::Menu03Click()
     if (prompt_.MessageBox(QStringLiteral("現在選択されている画像ページを完全に削除します。\nよろしいですか？"), QString(),
                            BoxButtons::OkCancel) != BoxAnswer::Ok)
         return;
-    ShowPageResult(Session.DeletePage(Grid.K));
-    DrawGrid();
-    UpdateStatus();
+    ShowPageResult(Desk.DeleteClicked());
 }
 
 void TForm1::Menu04Click()
 {
-    const PageResult r = Session.MovePageBefore(Grid.K);
-    DrawGrid();
-    UpdateStatus();
-    ShowPageResult(r);
+    ShowPageResult(Desk.MoveClickedBefore());
 }
 
 void TForm1::Menu05Click()
 {
-    const PageResult r = Session.MovePageAfter(Grid.K);
-    DrawGrid();
-    UpdateStatus();
-    ShowPageResult(r);
+    ShowPageResult(Desk.MoveClickedAfter());
 }
 void TForm1::Menu06Click()
 {
@@ -809,31 +725,15 @@ void TForm1::AddAcquiredPage(ImageHandle image)
         made = AutoProcessImage(image, settings);
         image.Reset();
     }
-    const PageResult stored = StorePageImages(made);
+    const PageResult stored = Desk.AddPage(made);
     processing.reset();  // closed before any message
-    if (!stored) {
-        ShowPageResult(stored);
-        return;
-    }
-    DrawGrid();
-    UpdateStatus();
-}
-
-PageResult TForm1::StorePageImages(const PageImages& made)
-{
-    return StoreProcessedPage(Session, made, AppSettings());
+    ShowPageResult(stored);
 }
 
 void TForm1::ShowPageResult(const PageResult& result)
 {
     if (result)
         return;
-    // The session read the list again: show it as it is on disk now, and
-    // read-only when the lock went elsewhere or the list cannot be written.
-    ShowLockIndicator();
-    SetCommandStates(!Session.WritingAllowed());
-    DrawGrid();
-    UpdateStatus();
     if (result.asBox)
         prompt_.MessageBox(result.message, QString(), BoxButtons::Ok, result.error.reason);
     else
@@ -842,17 +742,10 @@ void TForm1::ShowPageResult(const PageResult& result)
 
 ImageHandle TForm1::LoadClickedPage()
 {
-    ImageHandle image = ImgKitFileLoad(ResolveExistingPath(ImagePath(CurrentFolder, Pages, Grid.K)));
-    if (!ImgKitMakeFullColour(image)) {
+    ImageHandle image = Desk.LoadClickedPage();
+    if (!image)
         prompt_.MessageDlg(QStringLiteral("画像ファイルを読み込めません"), DlgIcon::Error);
-        return {};
-    }
     return image;
-}
-
-bool TForm1::HasClickedPage() const
-{
-    return HasCategory() && Grid.K >= 0 && Grid.K < Grid.P;
 }
 void TForm1::Menu09Click()
 {
@@ -863,21 +756,16 @@ void TForm1::Menu09Click()
     QStringList names;
     for (int i = 0; i < ui_->ListBox->count(); ++i)
         names << ui_->ListBox->item(i)->text();
-    const QString temp = ResolvePathForWrite(CurrentFolder + QStringLiteral("/TempList.txt"));
-    if (!WriteFileAtomically(temp, (names.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8()))
+    const QString temp = Desk.WriteDestinationList(names);
+    if (temp.isEmpty())
         return;
     TSelectForm dialog(prompt_, this);
     if (!dialog.LoadList(temp))
         return;
-    QFile::remove(temp);
+    MainController::DropDestinationList(temp);
     if (prompt_.ExecModal(dialog) != QDialog::Accepted || dialog.SelectedName().isEmpty())
         return;
-    const PageResult r = Session.MovePageToCategory(Grid.K, ArchiveRoot + u'/' + dialog.SelectedName());
-    ShowPageResult(r);
-    if (r) {
-        DrawGrid();
-        UpdateStatus();
-    }
+    ShowPageResult(Desk.MoveClickedTo(dialog.SelectedName()));
 }
 
 void TForm1::SpeedButton1Click()
@@ -889,21 +777,7 @@ void TForm1::SpeedButton1Click()
         prompt_.MessageDlg(kPageLimitMessage, DlgIcon::Error);
         return;
     }
-    ImageHandle image = LoadClickedPage();
-    if (!image)
-        return;
-    // A new encoding of the page in the current format, with its own
-    // thumbnail and an empty memo, filed as the last page.
-    PageImages made;
-    made.thumbnail = MakeThumbnail(image, AppSettings());
-    made.page = std::move(image);
-    const PageResult stored = StorePageImages(made);
-    if (!stored) {
-        ShowPageResult(stored);
-        return;
-    }
-    DrawGrid();
-    UpdateStatus();
+    ShowPageResult(Desk.CopyClicked());
 }
 void TForm1::SpeedButton2Click()
 {
@@ -929,7 +803,6 @@ void TForm1::ReEditPage()
     SaveVisibleMemos();
     if (!HasClickedPage())
         return;
-    const QString imagePath = ImagePath(CurrentFolder, Pages, Grid.K);
     ImageHandle image = LoadClickedPage();
     if (!image)
         return;
@@ -943,27 +816,5 @@ void TForm1::ReEditPage()
             return;  // the editor's picture goes with it
         edited = FinishEditedImage(editor.EditImage, AppSettings());
     }
-    const QString& cannotSave = kCannotSaveMessage;
-    if (!edited.page || !edited.thumbnail) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
-        return;
-    }
-    // The page keeps its own file: the page list names it, so a picture
-    // saved under another extension would never be shown.
-    QByteArray pageBytes, thumbBytes;
-    if (EncodePageImages(edited, JpegQualityFor(AppSettings().JpegMode), imagePath, QStringLiteral("thumb.jpg"),
-                         pageBytes, thumbBytes)
-        != PageEncoding::Done) {
-        prompt_.MessageDlg(cannotSave, DlgIcon::Error);
-        return;
-    }
-    const PageResult saved = Session.ReplacePageFiles(Grid.K, pageBytes, thumbBytes);
-    if (!saved) {
-        ShowPageResult(saved);
-        return;
-    }
-    Grid.K = Grid.P - 1;
-    Grid.T = LastFourStart(Grid.P);
-    DrawGrid();
-    UpdateStatus();
+    ShowPageResult(Desk.ReplaceClicked(edited));
 }

@@ -1,14 +1,16 @@
 #pragma once
 // The main window: category list, the four-page grid, the command buttons.
-// Handlers gather what the user did and call the archive logic in core/ and
-// imaging/; every question to the user goes through the Prompt.
+// Handlers gather what the user did and call the window's controller
+// (MainController: the category, the session, the lock, the memos as read,
+// every command); the window draws what the controller's `changed` names.
+// Every question to the user goes through the Prompt.
 
 #include "core/ArchiveSession.h"
 #include "core/Grid.h"
-#include "core/Memo.h"
 #include "core/PageList.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImageHandle.h"
+#include "imaging/MainController.h"
 
 #include <QWidget>
 #include <array>
@@ -48,11 +50,12 @@ public:
         QPlainTextEdit* memo;
     };
 
-    // Run-time state shared with the page commands.
+    // What the window shows and does, without its widgets.
+    MainController Desk;
     QString ProgramFolder;
-    QString ArchiveRoot;
+    const QString& ArchiveRoot = Desk.ArchiveRoot;
     // The current category and every page operation on it.
-    ArchiveSession Session;
+    ArchiveSession& Session = Desk.Session;
     QString& CurrentFolder = Session.CurrentFolder;  // empty until one is selected
     PageList& Pages = Session.Pages;
     GridState& Grid = Session.Grid;
@@ -60,7 +63,7 @@ public:
     bool& ArchiveShared = Session.ArchiveShared;
     bool& LockHeld = Session.LockHeld;
     // The write probe run at each category selection.
-    std::function<bool(const QString&)> ProbeWritable;
+    std::function<bool(const QString&)>& ProbeWritable = Desk.ProbeWritable;
     // The reader tried when the image layer cannot read an imported file
     // (the Susie plug-ins); none: such files are unreadable.
     std::function<ImageHandle(const QString&)> PluginLoad;
@@ -90,7 +93,7 @@ public:
     // Category list.
     void ListCategories();
 
-    // The page grid.
+    // The page grid: the slots read again for the grid state, and drawn.
     void DrawGrid();
     void UpdateStatus();
     // Writes the memos of the pages on screen, when writing is allowed.
@@ -170,21 +173,21 @@ private:
     // Brings an acquired image to 24 bits, processes it (automatically with
     // the processing window, or in the editor) and files it as a new page.
     void AddAcquiredPage(ImageHandle image);
-    // Encodes a processed page in the current format and files it as the
-    // last page of the category.
-    PageResult StorePageImages(const PageImages& made);
     // Tells the user why a page operation failed (nothing when it did not).
     void ShowPageResult(const PageResult& result);
-    bool HasClickedPage() const;
+    bool HasClickedPage() const { return Desk.HasClickedPage(); }
     // The clicked page's image in full colour; null after telling the user
     // it cannot be read.
     ImageHandle LoadClickedPage();
     void ShowModeSwitch();
     int SlotOfSender(QObject* sender) const;
     void ClickSlot(int s);
-    void PageTo(int32_t newT);
-    bool HasCategory() const { return !CurrentFolder.isEmpty(); }
-    void ResetToNoCategory();
+    bool HasCategory() const { return Desk.HasCategory(); }
+    // Draws what the controller says changed.
+    void DeskChanged(MainController::What what);
+    void DrawSlots();
+    void PaintSelection();
+    void SelectNamedCategory(const QString& name);
 
     Prompt& prompt_;
     std::unique_ptr<QtScanner> qtScanner_;
@@ -195,11 +198,7 @@ private:
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;
     bool suppressListClick_ = false;
-    // What each slot's memo held when it was loaded: unedited memos are not
-    // written again, and edited ones replace the file.
-    std::array<std::optional<MemoText>, 4> loadedMemos_;
-    // Whether each slot's page entry names files (IsSafePageEntry), and the
-    // state SetCommandStates last set: a memo is editable only when both allow.
-    std::array<bool, 4> slotNamesFiles_{true, true, true, true};
+    // The state SetCommandStates last set: a memo is editable only when it
+    // and its slot's entry allow.
     bool commandsReadOnly_ = false;
 };

@@ -6,6 +6,10 @@
 // once, nothing else is found by the check, and on a shared archive no two
 // runs ever wrote at the same time.
 //
+// The main window takes part too, as a process of its own per workstation
+// (WindowDriver): beside an add on the other mount, and handing the lock
+// over to a second window.
+//
 // TOLVANE_SMB_SEED replays the kill moments of a failed run (the seed is
 // printed); TOLVANE_SMB_KILLS sets their number.
 
@@ -176,6 +180,70 @@ protected:
         std::sort(ms.begin(), ms.end());
         return ms[1];
     }
+
+    // The main window, run as workstation `w` (WindowDriver) on its archive.
+    class Window {
+    public:
+        struct Shown {
+            int pages = -1;
+            bool held = false;
+            bool writable = false;
+            QStringList messages;
+        };
+        Window(const SmbBatch& test, W w)
+        {
+            QProcessEnvironment env = Rig().Env(w);
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            process_.setProcessEnvironment(env);
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process_.start(QStringLiteral(TOLVANE_WINDOW_DRIVER), {test.ArchiveOn(w)});
+            shown_ = Read();
+        }
+        ~Window()
+        {
+            process_.write("quit\n");
+            if (!process_.waitForFinished(30000))
+                process_.kill();
+            process_.waitForFinished(5000);
+        }
+        const Shown& Now() const { return shown_; }
+        // One command; what the window shows afterwards.
+        const Shown& Do(const QString& command)
+        {
+            process_.write(command.toUtf8() + '\n');
+            shown_ = Read();
+            return shown_;
+        }
+
+    private:
+        Shown Read()
+        {
+            Shown shown;
+            QDeadlineTimer deadline(120000);
+            while (!deadline.hasExpired()) {
+                if (!process_.canReadLine() && !process_.waitForReadyRead(200)) {
+                    if (process_.state() != QProcess::Running)
+                        break;
+                    continue;
+                }
+                const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+                if (line.startsWith("msg ")) {
+                    shown.messages << line.mid(4);
+                } else if (line.startsWith("ok ")) {
+                    const QStringList f = line.split(' ');
+                    shown.pages = f.value(1).mid(2).toInt();
+                    shown.held = f.value(2) == "held=1";
+                    shown.writable = f.value(3) == "writable=1";
+                    return shown;
+                }
+            }
+            ADD_FAILURE() << "the window did not answer";
+            return shown;
+        }
+
+        QProcess process_;
+        Shown shown_;
+    };
 
 private:
     static inline std::unique_ptr<QTemporaryDir> pictures_;
@@ -387,6 +455,76 @@ TEST_F(SmbBatch, AWorkstationWhoseClockIsAheadBreaksNoLiveGuard)
     EXPECT_EQ(reported.size(), 2 * 5 * 3);
     EXPECT_EQ(Listed().size(), reported.size());
     ExpectWhole(reported);
+}
+
+// The window shows the category; pages come from tolvane-batch on the other
+// workstation, before and while the window files its own: none is dropped.
+TEST_F(SmbBatch, TheWindowBesideAnAddOnTheOtherWorkstationDropsNoPage)
+{
+    MakeSharedCategory("Cat");
+    QStringList reported = Pages(Batch(Cmd(W::B, "add", "Cat", Inputs()), Rig().Env(W::B)).out);
+    Window window(*this, W::A);
+    ASSERT_EQ(window.Now().pages, 3);
+    ASSERT_TRUE(window.Now().writable);
+
+    // Three more from B, unseen by the window; then it imports one.
+    reported << Pages(Batch(Cmd(W::B, "add", "Cat", Inputs()), Rig().Env(W::B)).out);
+    EXPECT_EQ(window.Do("import " + Inputs().first()).pages, 7);
+    EXPECT_TRUE(window.Now().messages.isEmpty()) << window.Now().messages.join('|').toStdString();
+    EXPECT_EQ(Listed().size(), 7);
+
+    // B's pages seen when the window comes back to the front.
+    reported << Pages(Batch(Cmd(W::B, "add", "Cat", Inputs()), Rig().Env(W::B)).out);
+    EXPECT_EQ(window.Do("activate").pages, 10);
+
+    // Side by side: an add of nine pages on B while the window files three.
+    auto add = StartAdd(W::B, Inputs(3));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(window.Do("import " + Inputs()[i]).messages.isEmpty()) << window.Now().messages.join('|').toStdString();
+    const Outcome b = Finish(*add);
+    EXPECT_TRUE(Succeeded(b));
+    reported << Pages(b.out);
+    EXPECT_EQ(reported.size(), 18);
+    EXPECT_EQ(Listed().size(), 18 + 4);
+    EXPECT_EQ(window.Do("activate").pages, 22);
+    ExpectWhole(reported);
+}
+
+// Two windows on a shared archive hand the lock over: what A filed stays
+// when B, which showed the category all along, files its first page; a
+// takeover by A turns B read-only at its next write, with nothing written.
+TEST_F(SmbBatch, TwoWindowsHandTheLockOverAndKeepEachOthersPages)
+{
+    MakeSharedCategory("Cat");
+    ShareArchive();
+    Window a(*this, W::A), b(*this, W::B);
+    ASSERT_EQ(a.Now().pages, 0);
+    ASSERT_FALSE(b.Now().writable);
+
+    ASSERT_TRUE(a.Do("lock").held);
+    EXPECT_FALSE(b.Do("lock").held);  // asked whether to force; not forced
+    EXPECT_EQ(b.Now().messages.size(), 1);
+    EXPECT_EQ(a.Do("import " + Inputs()[0]).pages, 1);
+    EXPECT_EQ(a.Do("import " + Inputs()[1]).pages, 2);
+    EXPECT_FALSE(a.Do("lock").held);  // given back
+    EXPECT_TRUE(ReadAll(Server("NetLock.CTL")).startsWith("0\r\n"));
+
+    EXPECT_EQ(b.Now().pages, 0);  // shown since before A filed
+    ASSERT_TRUE(b.Do("lock").held);
+    EXPECT_EQ(b.Now().pages, 2);
+    EXPECT_EQ(b.Do("import " + Inputs()[2]).pages, 3);
+    EXPECT_EQ(Listed().size(), 3);
+
+    // A forces the lock; B's next import writes nothing and says who has it.
+    ASSERT_TRUE(a.Do("force").held);
+    const auto& late = b.Do("import " + Inputs()[0]);
+    EXPECT_FALSE(late.writable);
+    EXPECT_FALSE(late.held);
+    EXPECT_EQ(late.messages, QStringList{QString(kLockLostMessage)});
+    EXPECT_EQ(Listed().size(), 3);
+    EXPECT_EQ(a.Do("import " + Inputs()[0]).pages, 4);
+    EXPECT_FALSE(a.Do("lock").held);
+    ExpectWhole({});
 }
 
 }  // namespace

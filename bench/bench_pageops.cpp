@@ -76,7 +76,7 @@ struct Window {
     explicit Window(const QString& root) : form(prompt, root)
     {
         form.show();
-        QTest::qWaitForWindowExposed(&form);
+        (void)QTest::qWaitForWindowExposed(&form);
         auto* list = form.findChild<QListWidget*>(QStringLiteral("ListBox"));
         for (int i = 0; i < list->count(); ++i)
             if (list->item(i)->text() == QStringLiteral("Full"))

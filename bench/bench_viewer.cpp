@@ -91,7 +91,7 @@ struct Main {
     {
         (void)category;
         form.show();
-        QTest::qWaitForWindowExposed(&form);
+        (void)QTest::qWaitForWindowExposed(&form);
     }
 };
 

@@ -228,8 +228,9 @@ TEST_F(TwoWritersTest, AGuardIsBrokenOnlyWhenItIsStale)
             EXPECT_FALSE(Exists(guard)) << "given back";
         } else {
             EXPECT_EQ(r.message, kListBusyMessage);
-            if (!c.content.isEmpty() && c.content != "not a token")
+            if (!c.content.isEmpty() && c.content != "not a token") {
                 EXPECT_EQ(r.error.reason, elsewhere.Describe());
+            }
             EXPECT_EQ(Listed(), before);
             EXPECT_EQ(Get(guard), c.content) << "a live guard is never touched";
         }
@@ -408,8 +409,9 @@ TEST_F(TwoWritersTest, RepairFinishesADeleteOrMoveCutShortAtEachStep)
         EXPECT_EQ(Exists("Cat/Text/00000002.txt"), endsIn == u"Cat");
         EXPECT_EQ(Listed("Dest").contains("00000002.jpg"), endsIn == u"Dest");
         EXPECT_EQ(Exists("Dest/Image/00000002.jpg"), endsIn == u"Dest");
-        if (endsIn == u"Dest")
+        if (endsIn == u"Dest") {
             EXPECT_EQ(Get("Dest/Image/00000002.jpg"), page2);
+        }
         EXPECT_EQ(Listed().count("00000001.jpg") + Listed("Dest").count("00000001.jpg"), 2) << "the others stay";
         EXPECT_TRUE(CheckCategory(P("Cat"), CheckOptions{}).empty());
         EXPECT_TRUE(CheckCategory(P("Dest"), CheckOptions{}).empty());

@@ -35,7 +35,7 @@ void ScriptedPrompt::ShowException(const QString& message, const QString& detail
 int ScriptedPrompt::ExecModal(QDialog& dialog)
 {
     shown.push_back({Shown::Modal, dialog.objectName(), QString(),
-                     DlgIcon::Information, BoxButtons::Ok});
+                     DlgIcon::Information, BoxButtons::Ok, QString()});
     if (modalHandlers.empty()) {
         ++unanswered;
         return 0;  // QDialog::Rejected
@@ -50,7 +50,7 @@ QString ScriptedPrompt::GetOpenFileName(const OpenFileRequest& request)
     QStringList captions;
     for (const auto& f : request.filters)
         captions << f.caption + u'|' + f.patterns;
-    shown.push_back({Shown::OpenFile, captions.join(u'|'), QString(), DlgIcon::Information, BoxButtons::Ok});
+    shown.push_back({Shown::OpenFile, captions.join(u'|'), QString(), DlgIcon::Information, BoxButtons::Ok, QString()});
     if (openFileHandlers.empty()) {
         ++unanswered;
         return QString();
@@ -86,7 +86,7 @@ bool ScriptedPrompt::PrinterSetup(QPrinter& printer)
 
 bool ScriptedPrompt::OpenDocument(const QString& path)
 {
-    shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok});
+    shown.push_back({Shown::Document, path, QString(), DlgIcon::Information, BoxButtons::Ok, QString()});
     return true;
 }
 

@@ -32,8 +32,9 @@ namespace {
 
 struct Entry {
     QString name;
-    bool file = false;  // a regular file (a symbolic link to one counts)
+    bool file = false;  // a regular file
     bool dir = false;
+    bool link = false;  // a symbolic link: neither of the above, whatever it leads to
 };
 
 // Every entry of the folder but "." and "..", in the order the file system
@@ -54,11 +55,14 @@ std::optional<std::vector<Entry>> ListFolder(const QString& path)
             entry.file = true;
         } else if (e->d_type == DT_DIR) {
             entry.dir = true;
-        } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+        } else if (e->d_type == DT_LNK) {
+            entry.link = true;
+        } else if (e->d_type == DT_UNKNOWN) {
             struct stat st {};
-            if (::fstatat(fd, e->d_name, &st, 0) == 0) {
+            if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 entry.file = S_ISREG(st.st_mode);
                 entry.dir = S_ISDIR(st.st_mode);
+                entry.link = S_ISLNK(st.st_mode);
             }
         }
         entries.push_back(std::move(entry));
@@ -101,6 +105,7 @@ public:
     QString path;         // the folder as found on disk; empty when it is not there
     QString relative;     // its name inside the category ("Image"), as on disk
     bool listed = false;  // it was there and could be listed
+    bool linked = false;  // a symbolic link stands in its place: not looked into
     std::vector<Entry> entries;
 
     void Build()
@@ -196,6 +201,12 @@ public:
 
     std::vector<CheckFinding> Run()
     {
+        if (IsSymbolicLink(folder_)) {
+            Add(FindingKind::Link, QString(),
+                QStringLiteral("the category folder is a symbolic link (to %1); it is not checked")
+                    .arg(Printable(QFileInfo(folder_).symLinkTarget())));
+            return std::move(findings_);
+        }
         const auto top = ListFolder(folder_);
         if (!top) {
             Add(FindingKind::FolderUnreadable, QString(),
@@ -253,6 +264,14 @@ private:
     void OpenSubFolder(FolderIndex& index, const QString& name)
     {
         const Entry* e = top_.Find(name);
+        if (e && e->link) {
+            index.relative = e->name;
+            index.linked = true;
+            Add(FindingKind::Link, e->name,
+                QStringLiteral("the %1 folder is a symbolic link (to %2); it is not looked into")
+                    .arg(name, Printable(QFileInfo(folder_ + u'/' + e->name).symLinkTarget())));
+            return;
+        }
         if (!e || !e->dir) {
             index.relative = name;
             Mend mend;
@@ -286,6 +305,10 @@ private:
             lines_ = QStringList{QStringLiteral("00000000")};
             rewritable_ = true;
             return true;
+        }
+        if (e->link) {
+            Add(FindingKind::Link, listName_, QStringLiteral("FileList.txt is a symbolic link; it is not read"));
+            return false;
         }
         const std::optional<QByteArray> bytes = e->file ? ReadWholeFile(folder_ + u'/' + e->name) : std::nullopt;
         if (!bytes) {
@@ -354,41 +377,63 @@ private:
         const QString page = QStringLiteral("page %1 (list line %2)").arg(line - 1).arg(line);
         const QString thumbName = number + QStringLiteral(".jpg");
         const QString memoName = number + QStringLiteral(".txt");
-        const Entry* image = image_.listed ? image_.FindFile(entry) : nullptr;
-        const Entry* thumb = thumb_.listed ? thumb_.FindFile(thumbName) : nullptr;
-        const Entry* memo = text_.listed ? text_.FindFile(memoName) : nullptr;
-        for (const Entry* e : {image, thumb, memo})
-            if (e)
+        // A link in a page file's place is the page's, and only reported;
+        // nothing is told about the files of a folder that is a link.
+        bool linked[3] = {image_.linked, thumb_.linked, text_.linked};
+        const Entry* found[3] = {nullptr, nullptr, nullptr};
+        const FolderIndex* folders[3] = {&image_, &thumb_, &text_};
+        const QString names[3] = {entry, thumbName, memoName};
+        for (int k = 0; k < 3; ++k) {
+            const Entry* e = folders[k]->listed ? folders[k]->Find(names[k]) : nullptr;
+            if (e && e->link) {
                 named_.insert(e);
+                linked[k] = true;
+                Add(FindingKind::Link, folders[k]->Rel(e->name),
+                    QStringLiteral("the %1 of %2 is a symbolic link; nothing is read or written through it")
+                        .arg(k == 0 ? QStringLiteral("page image") : k == 1 ? QStringLiteral("thumbnail")
+                                                                             : QStringLiteral("memo"),
+                             page));
+            } else if (e && e->file) {
+                named_.insert(e);
+                found[k] = e;
+            }
+        }
+        const Entry* image = found[0];
+        const Entry* thumb = found[1];
+        const Entry* memo = found[2];
         const bool decoding = bool(options_.decodes);
         // Paths only where something is read or mended: most pages need none.
         const QString imagePath = image && (decoding || !thumb) ? image_.Abs(image->name) : QString();
 
         bool imageDecodes = image != nullptr;
-        if (!image)
+        if (linked[0]) {
+            imageDecodes = false;  // reported above
+        } else if (!image) {
             Add(FindingKind::ImageMissing, image_.Rel(entry),
                 QStringLiteral("the page image of %1 is not there").arg(page));
-        else if (decoding && !options_.decodes(imagePath)) {
+        } else if (decoding && !options_.decodes(imagePath)) {
             imageDecodes = false;
             Add(FindingKind::ImageUndecodable, image_.Rel(image->name),
                 QStringLiteral("the page image of %1 does not decode").arg(page));
         }
 
         Mend thumbMend;
-        if ((!thumb || decoding) && imageDecodes && options_.makeThumbnail
+        if (!linked[1] && (!thumb || decoding) && imageDecodes && options_.makeThumbnail
             && (thumb_.listed || FolderWillBeMade(thumb_))) {
             thumbMend.what = Mend::WriteThumb;
             thumbMend.imagePath = imagePath;
             thumbMend.path = ThumbTarget(thumb ? thumb->name : thumbName);
         }
-        if (!thumb)
+        if (linked[1]) {
+            // reported above
+        } else if (!thumb) {
             Add(FindingKind::ThumbnailMissing, thumb_.Rel(thumbName),
                 QStringLiteral("the thumbnail of %1 is not there").arg(page), thumbMend);
-        else if (decoding && !options_.decodes(thumb_.Abs(thumb->name)))
+        } else if (decoding && !options_.decodes(thumb_.Abs(thumb->name)))
             Add(FindingKind::ThumbnailUndecodable, thumb_.Rel(thumb->name),
                 QStringLiteral("the thumbnail of %1 does not decode").arg(page), thumbMend);
 
-        if (!memo) {
+        if (!memo && !linked[2]) {
             Mend memoMend;
             if (text_.listed || FolderWillBeMade(text_)) {
                 memoMend.what = Mend::WriteMemo;
@@ -433,7 +478,14 @@ private:
                 return;
             for (const Entry& e : index.entries) {
                 const int number = PageFormNumber(e.name, extensions);
-                if (number < 0 || !e.file)
+                if (number < 0 || named_.contains(&e))
+                    continue;
+                if (e.link) {
+                    Add(FindingKind::Link, index.Rel(e.name),
+                        QStringLiteral("a symbolic link in a page file's place; no list line names it"));
+                    continue;
+                }
+                if (!e.file)
                     continue;
                 highest_ = std::max<int64_t>(highest_, number);
                 if (named_.contains(&e))
@@ -766,6 +818,22 @@ std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptio
         }
         out.push_back(std::move(f));
     }
+    return out;
+}
+
+std::vector<CheckFinding> CheckLockFile(const QString& root)
+{
+    std::vector<CheckFinding> out;
+    struct stat st {};
+    const QString path = ResolveExistingPath(root + QStringLiteral("/NetLock.CTL"));
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return out;
+    CheckFinding f;
+    f.kind = S_ISLNK(st.st_mode) ? FindingKind::Link : FindingKind::ListUnreadable;
+    f.file = path.mid(path.lastIndexOf(u'/') + 1);
+    f.what = QStringLiteral("NetLock.CTL is a %1, not a file: the shared-write lock cannot be taken")
+                 .arg(SpecialFileKind(st.st_mode));
+    out.push_back(std::move(f));
     return out;
 }
 

@@ -25,6 +25,9 @@
 // once, so a repair cut short is itself mended by the next. A list holding
 // text that would not be written back byte for byte (no CP932 text) is never
 // rewritten. Pages an unfinished delete or move names are not appended.
+// Nothing is read, written or made through a symbolic link: a category that
+// is one is reported and left alone, a sub-folder that is one is not looked
+// into, and a list or page file that is one is reported, never replaced.
 // The caller holds the category's write guard while it repairs.
 
 #include <QByteArray>
@@ -50,6 +53,8 @@ enum class FindingKind {
     ThumbnailUndecodable,  // (when decoding) a thumbnail that gives no picture
     Leftover,              // a temporary file of an interrupted write
     Unfinished,            // (archive root) a delete or move cut short: its record is still there
+    Link,                  // a symbolic link where the category, a folder, the list or a page file
+                           // should be: nothing is read or written through it
 };
 
 struct CheckFinding {
@@ -83,6 +88,10 @@ std::vector<CheckFinding> CheckCategory(const QString& folder, const CheckOption
 // removed with options.repair once older than a stale guard by the file
 // server's clock.
 std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptions& options);
+
+// The lock file of the archive root: reported when something other than a
+// regular file stands there (a link, a folder, a pipe); never mended.
+std::vector<CheckFinding> CheckLockFile(const QString& root);
 
 // Deletes and moves cut short (their records in the archive root); with
 // options.repair each is finished as it was going (ResolveIntent). Done

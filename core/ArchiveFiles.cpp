@@ -147,20 +147,152 @@ QString ResolvePathForWrite(const QString& path)
     return JoinPath(folder, entry.isEmpty() ? name : entry);
 }
 
+QString SpecialFileKind(unsigned mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("named pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("socket");
+    if (S_ISLNK(mode))
+        return QStringLiteral("symbolic link");
+    return QString();
+}
+
+FileRead ReadArchiveFile(const QString& path, qint64 limit)
+{
+    FileRead r;
+    const QString resolved = ResolveExistingPath(path);
+    if (resolved.isEmpty())
+        return r;
+    const QByteArray native = QFile::encodeName(resolved);
+    // Not blocking: a named pipe in a file's place would wait for a writer
+    // for ever in open(). Not following a link: its target may be anywhere.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int code = errno;
+        struct stat st {};
+        if (code == ENOENT || code == ENOTDIR) {
+            r.status = FileRead::Missing;
+        } else if (code == ELOOP || (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode))) {
+            r.status = FileRead::Link;
+            r.kind = SpecialFileKind(S_IFLNK);
+        } else {
+            r.status = FileRead::Failed;
+            r.error = IoErrorFromErrno(code);
+        }
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        r.status = FileRead::Failed;
+        r.error = IoErrorFromErrno(errno);
+        ::close(fd);
+        return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        r.status = FileRead::NotRegular;
+        r.kind = SpecialFileKind(st.st_mode);
+        ::close(fd);
+        return r;
+    }
+    r.size = st.st_size;
+    // Reads of a regular file do not block; the flag goes anyway.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const qint64 wanted = std::min<qint64>(st.st_size, limit);
+    r.bytes.resize(qsizetype(std::max<qint64>(wanted, 0)));
+    qint64 got = 0;
+    for (;;) {
+        if (got == r.bytes.size()) {
+            // The size may have grown since fstat: one more byte tells.
+            if (got >= limit)
+                break;
+            r.bytes.resize(qsizetype(std::min<qint64>(limit, got + 65536)));
+        }
+        const ssize_t n = ::read(fd, r.bytes.data() + got, size_t(r.bytes.size() - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            r.status = FileRead::Failed;
+            r.error = IoErrorFromErrno(errno);
+            r.bytes.clear();
+            ::close(fd);
+            return r;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    r.bytes.resize(qsizetype(got));
+    char more = 0;
+    const bool longer = got >= limit && (st.st_size > limit || ::read(fd, &more, 1) == 1);
+    ::close(fd);
+    r.status = longer ? FileRead::TooLong : FileRead::Read;
+    return r;
+}
+
 std::optional<QByteArray> ReadWholeFile(const QString& path)
 {
-    const QString resolved = ResolveExistingPath(path);
-    // Only regular files: a named pipe or a device in its place would make
-    // the read wait for ever or never end.
-    if (resolved.isEmpty() || !QFileInfo(resolved).isFile())
+    // Larger than any file of an archive that is read whole.
+    constexpr qint64 kWholeFileLimit = qint64(1) << 30;
+    FileRead r = ReadArchiveFile(path, kWholeFileLimit);
+    if (r.status != FileRead::Read)
         return std::nullopt;
-    QFile file(resolved);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
+    return std::move(r.bytes);
+}
+
+bool IsSymbolicLink(const QString& path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+namespace {
+
+// The real path of `path`, or of its deepest existing ancestor with the rest
+// appended as spelled.
+QString RealPathOf(const QString& path)
+{
+    QString existing = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    QString rest;
+    for (;;) {
+        char* real = ::realpath(QFile::encodeName(existing).constData(), nullptr);
+        if (real) {
+            QString resolved = QFile::decodeName(real);
+            ::free(real);
+            return rest.isEmpty() ? resolved : QDir::cleanPath(resolved + u'/' + rest);
+        }
+        const qsizetype slash = existing.lastIndexOf(u'/');
+        if (slash <= 0)
+            return QDir::cleanPath(path);
+        rest = rest.isEmpty() ? existing.mid(slash + 1) : existing.mid(slash + 1) + u'/' + rest;
+        existing = existing.left(slash);
+    }
+}
+
+}  // namespace
+
+bool ResolvesInside(const QString& path, const QString& root)
+{
+    if (path.isEmpty() || root.isEmpty())
+        return false;
+    const QString real = RealPathOf(path);
+    const QString realRoot = RealPathOf(root);
+    if (real == realRoot)
+        return true;
+    return real.startsWith(realRoot.endsWith(u'/') ? realRoot : realRoot + u'/');
+}
+
+bool SameFolder(const QString& a, const QString& b)
+{
+    struct stat sa {}, sb {};
+    if (::stat(QFile::encodeName(ResolveExistingPath(a)).constData(), &sa) != 0
+        || ::stat(QFile::encodeName(ResolveExistingPath(b)).constData(), &sb) != 0)
+        return QDir::cleanPath(a) == QDir::cleanPath(b);
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool FileExistsAnyCase(const QString& path)
@@ -195,15 +327,6 @@ bool WriteAll(int fd, const char* data, qsizetype size)
         size -= n;
     }
     return true;
-}
-
-void SyncFolder(const QByteArray& folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);  // best effort: not every file system syncs folders
-    ::close(fd);
 }
 
 QString RandomSuffix()
@@ -282,17 +405,28 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     };
     if (path.isEmpty())
         return failWith(ENOENT);
-    QString target = ResolvePathForWrite(path);
+    const QString target = ResolvePathForWrite(path);
+    const qsizetype slash = target.lastIndexOf(u'/');
+    const QString folder = slash < 0 ? QString() : (slash == 0 ? QStringLiteral("/") : target.left(slash));
+    const QString name = target.mid(slash + 1);
+    const QByteArray nameBytes = QFile::encodeName(name);
 
-    // Write through a symbolic link to the file it names.
-    const QFileInfo info(target);
-    if (info.isSymLink() && info.exists())
-        target = info.canonicalFilePath();
+    // Every step is relative to the folder as opened here: a link put in
+    // the folder's place meanwhile changes nothing.
+    const int dirFd = ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return failWith(errno);
+    struct DirCloser {
+        int fd;
+        ~DirCloser() { ::close(fd); }
+    } dirCloser{dirFd};
 
-    const QByteArray targetName = QFile::encodeName(target);
     struct stat old {};
     bool hadOld = false;
-    if (::stat(targetName.constData(), &old) == 0) {
+    if (::fstatat(dirFd, nameBytes.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(old.st_mode))
+            return failWith(ELOOP);  // never written through: its target may be anywhere
         if (!S_ISREG(old.st_mode))
             return failWith(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);  // something else is in the way
         hadOld = true;
@@ -300,18 +434,13 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
         return failWith(errno);
     }
 
-    const qsizetype slash = target.lastIndexOf(u'/');
-    const QString folder = slash < 0 ? QString() : (slash == 0 ? QStringLiteral("/") : target.left(slash));
-    const QString name = target.mid(slash + 1);
-
     // The temporary file: hidden, in the same folder, created exclusively,
     // named so that a leftover is recognised (IsAtomicWriteLeftover).
     QByteArray tempName;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tempName = QFile::encodeName(
-            JoinPath(folder, LeftoverNameFor(name)));
-        fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        tempName = QFile::encodeName(LeftoverNameFor(name));
+        fd = ::openat(dirFd, tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return failWith(errno);
     }
@@ -321,7 +450,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     auto fail = [&](int code) {
         if (fd >= 0)
             ::close(fd);
-        ::unlink(tempName.constData());
+        ::unlinkat(dirFd, tempName.constData(), 0);
         return failWith(code);
     };
 
@@ -340,9 +469,10 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     fd = -1;
     if (closed != 0)
         return fail(errno);
-    if (!RenameRetrying(tempName, targetName))
+    if (!RetryWhileBusy([&] { return ::renameat(dirFd, tempName.constData(), dirFd, nameBytes.constData()); },
+                        true))
         return fail(errno);
-    SyncFolder(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder));
+    ::fsync(dirFd);  // best effort: not every file system syncs folders
     return true;
 }
 

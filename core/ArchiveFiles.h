@@ -46,8 +46,10 @@ bool RenameFileRetrying(const QString& from, const QString& to, IoError* error =
 // the target's only in letter case already exists, that file is replaced
 // (under its existing name); folders of the path are resolved the same way.
 // An existing file keeps its permission bits; a new file gets 0666 less the
-// umask. A directory in the way of the target makes the write fail. When it
-// fails and `error` is given, `error` says why.
+// umask. A directory in the way of the target makes the write fail, and so
+// does a symbolic link (ELOOP): nothing is ever written through one. The
+// temporary file is created and renamed relative to the folder it was
+// opened in. When it fails and `error` is given, `error` says why.
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error = nullptr);
 
 // If `path` exists (one stat), returns it. Otherwise looks for each missing
@@ -62,10 +64,43 @@ QString ResolveExistingPath(const QString& path);
 // in any letter case, or the file name as given when there is none.
 QString ResolvePathForWrite(const QString& path);
 
-// The whole content of the file (resolved with ResolveExistingPath), or
-// nullopt when it is missing, not a regular file (a folder, a named pipe, a
-// device) or cannot be read.
+// Reading a file of the archive, bounded. The file (resolved with
+// ResolveExistingPath) is opened without following a symbolic link in its
+// last component and without waiting (O_NONBLOCK), and read only when it is
+// a regular file; at most `limit` bytes are read.
+struct FileRead {
+    enum Status {
+        Read,        // bytes: the whole file
+        Missing,     // nothing there
+        Link,        // a symbolic link: never read through
+        NotRegular,  // a folder, a named pipe, a device, a socket: `kind` says which
+        TooLong,     // longer than the limit: bytes holds the first `limit`
+        Failed,      // cannot be opened or read: `error` says why
+    } status = Missing;
+    QByteArray bytes;
+    QString kind;  // "folder", "named pipe", "device", "socket"
+    IoError error;
+    qint64 size = 0;  // the file's size, when it could be told
+};
+FileRead ReadArchiveFile(const QString& path, qint64 limit);
+// What a file that is no regular file is, in words ("named pipe", …) for a
+// message; empty for a regular file or none.
+QString SpecialFileKind(unsigned mode);
+
+// The whole content of an archive file (ReadArchiveFile without a limit
+// worth the name), or nullopt when it is missing, a symbolic link, not a
+// regular file (a folder, a named pipe, a device) or cannot be read.
 std::optional<QByteArray> ReadWholeFile(const QString& path);
+
+// True when `path` itself (its last component) is a symbolic link.
+bool IsSymbolicLink(const QString& path);
+// True when the folder `path` is `root` or lies inside it once every
+// symbolic link of both is resolved. A folder that cannot be resolved (it
+// does not exist) is judged by its deepest existing ancestor.
+bool ResolvesInside(const QString& path, const QString& root);
+// True when `a` and `b` are the same folder on disk (device and inode),
+// whatever links or names lead to them.
+bool SameFolder(const QString& a, const QString& b);
 
 // True when a file (not a folder) exists at `path` in any letter case.
 bool FileExistsAnyCase(const QString& path);

@@ -1,5 +1,6 @@
 #include "core/ArchiveSession.h"
 
+#include "core/Categories.h"
 #include "core/PageIntent.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@ const QString kListBusyMessage = QStringLiteral("ファイルリストは他の�
 const QString kLockLostMessage = QStringLiteral("書込権限が他のワークステーションに移りました");
 const QString kListNotWritableMessage =
     QStringLiteral("分類「%1」のファイルリストを書き換えられません。「tolvane-batch check --repair」で修復してください");
+const QString kOutsideArchiveMessage = QStringLiteral("分類「%1」はアーカイブの外を指しているため書き込めません");
 const QString kPageGoneMessage = QStringLiteral("選択されたページは他のプログラムによって削除または移動されています");
 
 namespace {
@@ -125,6 +127,7 @@ QString CategoryName(const QString& folder)
 void ArchiveSession::SelectCategory(const QString& folder)
 {
     CurrentFolder = folder;
+    FolderOutside = !CategoryStaysInside(folder, Root());
     Stamp = PageListStamp(folder);
     const ListRead read = ReadPageListForChange(Pages, folder);
     ListReadOnly = read != ListRead::Read;
@@ -227,6 +230,12 @@ PageResult ArchiveSession::Begin(const QString& folder, Held& held)
         PageResult lost = Failed(IoError{0, QStringLiteral("NetLock.CTL: ") + LockHolderText(Root())}, kLockLostMessage);
         lost.lockLost = true;
         return lost;
+    }
+    if (!CategoryStaysInside(folder, Root())) {
+        if (folder == CurrentFolder)
+            FolderOutside = true;
+        return Failed(IoError{ELOOP, QFileInfo(folder).canonicalFilePath()},
+                      kOutsideArchiveMessage.arg(CategoryName(folder)));
     }
     held.folder = folder;
     held.guard = WriteGuard::Acquire(PageListGuardPath(folder));
@@ -441,8 +450,8 @@ PageResult ArchiveSession::MovePageToCategory(int index, const QString& destinat
 {
     if (!HasCategory() || index < 0 || index >= Pages.Count())
         return Done();
-    if (destinationFolder == CurrentFolder
-        || ResolveExistingPath(destinationFolder) == ResolveExistingPath(CurrentFolder))
+    // The same folder on disk, whatever name or link leads to it.
+    if (destinationFolder == CurrentFolder || SameFolder(destinationFolder, CurrentFolder))
         return Failed(IoError{}, kSameCategoryMessage, true);
 
     // Both guards, in path order, as every writer of two lists takes them.

@@ -47,6 +47,10 @@ extern const QString kLockLostMessage;
 // FileList.txt cannot be read, or holds bytes that could not be written back
 // exactly; it is never written over.
 extern const QString kListNotWritableMessage;
+// "分類「%1」はアーカイブの外を指しているため書き込めません": the category
+// folder, or one of its sub-folders, is a symbolic link that leads out of the
+// archive root; it is shown, never written (its real place in the detail).
+extern const QString kOutsideArchiveMessage;
 // "選択されたページは他のプログラムによって削除または移動されています":
 // the page acted on is no longer in the list on disk.
 extern const QString kPageGoneMessage;
@@ -97,6 +101,9 @@ public:
     // The list on disk cannot be written back (unreadable, or bytes that are
     // no CP932 text): shown, never written, until it is mended.
     bool ListReadOnly = false;
+    // The category folder or a sub-folder of it leads out of the archive
+    // root (CategoryStaysInside): shown, never written.
+    bool FolderOutside = false;
     bool ArchiveShared = false;
     bool LockHeld = false;
     // This holder's token in NetLock.CTL while LockHeld.
@@ -110,7 +117,7 @@ public:
     // place that sets the command states asks this one rule.
     bool WritingAllowed() const
     {
-        return !ListReadOnly && ::WritingAllowed(FolderReadOnly, ArchiveShared, LockHeld);
+        return !ListReadOnly && !FolderOutside && ::WritingAllowed(FolderReadOnly, ArchiveShared, LockHeld);
     }
     QString Root() const;
 

@@ -65,7 +65,10 @@ void RemoveAtomicWriteLeftovers(const QString& folder)
 
 QStringList ListCategoryNames(const QString& archiveRoot)
 {
-    return QDir(archiveRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList names = QDir(archiveRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    // The lock file's name stays the lock's, whatever stands there.
+    names.removeIf([](const QString& n) { return n.compare(QLatin1String("NetLock.CTL"), Qt::CaseInsensitive) == 0; });
+    return names;
 }
 
 bool IsSafeCategoryName(const QString& name)
@@ -139,4 +142,14 @@ DeleteCategoryResult DeleteCategoryFolder(const QString& folder)
     if (!parent.rmdir(folder))
         return DeleteCategoryResult::CannotRemove;
     return DeleteCategoryResult::Deleted;
+}
+
+bool CategoryStaysInside(const QString& folder, const QString& archiveRoot)
+{
+    if (!ResolvesInside(folder, archiveRoot))
+        return false;
+    for (const char* sub : {"/Image", "/Thumb", "/Text"})
+        if (!ResolvesInside(ResolveExistingPath(folder + QLatin1String(sub)), archiveRoot))
+            return false;
+    return true;
 }

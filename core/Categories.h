@@ -7,8 +7,14 @@
 #include <QString>
 #include <QStringList>
 
+// True when the category folder and its Image, Thumb and Text folders all
+// resolve inside the archive root (a symbolic link among them may lead
+// anywhere). A category that does not is listed and shown, never written.
+bool CategoryStaysInside(const QString& folder, const QString& archiveRoot);
+
 // Folder names in the order the file system gives them; hidden folders
-// (names starting with ".") are left out.
+// (names starting with ".") are left out, and so is a folder in the lock
+// file's place (NetLock.CTL).
 QStringList ListCategoryNames(const QString& archiveRoot);
 
 // A name that can only ever mean a folder directly under the archive root:

@@ -48,7 +48,10 @@ QString NetLockPath(const QString& folder)
 
 bool IsArchiveShared(const QString& folder)
 {
-    return QFileInfo::exists(NetLockPath(folder));
+    // Anything in the lock file's place makes the archive shared: a link or
+    // a folder there leaves it read-only rather than free for all.
+    const QFileInfo info(NetLockPath(folder));
+    return info.exists() || info.isSymLink();
 }
 
 bool EnableSharing(const QString& folder)

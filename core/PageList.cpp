@@ -205,24 +205,43 @@ QString PageNumberOfEntry(const QString& entry)
     return dot < 0 ? entry : entry.left(dot);
 }
 
+namespace {
+
+// `path`, unless the file there (in any letter case) is a symbolic link:
+// nothing is read or written through one.
+QString UnlessLink(const QString& path)
+{
+    return IsSymbolicLink(path) || IsSymbolicLink(ResolveExistingPath(path)) ? QString() : path;
+}
+
+}  // namespace
+
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index)
 {
     const QString entry = SafeEntryAt(list, index);
-    return entry.isEmpty() ? QString() : categoryFolder + QStringLiteral("/Image/") + entry;
+    return entry.isEmpty() ? QString() : UnlessLink(categoryFolder + QStringLiteral("/Image/") + entry);
 }
 
 QString ThumbPath(const QString& categoryFolder, const PageList& list, int index)
 {
     const QString entry = SafeEntryAt(list, index);
     return entry.isEmpty() ? QString()
-                           : categoryFolder + QStringLiteral("/Thumb/") + ReplaceExtension(entry, QStringLiteral(".jpg"));
+                           : UnlessLink(categoryFolder + QStringLiteral("/Thumb/")
+                                        + ReplaceExtension(entry, QStringLiteral(".jpg")));
 }
 
 QString MemoPath(const QString& categoryFolder, const PageList& list, int index)
 {
     const QString entry = SafeEntryAt(list, index);
     return entry.isEmpty() ? QString()
-                           : categoryFolder + QStringLiteral("/Text/") + ReplaceExtension(entry, QStringLiteral(".txt"));
+                           : UnlessLink(categoryFolder + QStringLiteral("/Text/")
+                                        + ReplaceExtension(entry, QStringLiteral(".txt")));
+}
+
+bool PageNamesFiles(const QString& categoryFolder, const PageList& list, int index)
+{
+    return !ImagePath(categoryFolder, list, index).isEmpty() && !ThumbPath(categoryFolder, list, index).isEmpty()
+           && !MemoPath(categoryFolder, list, index).isEmpty();
 }
 
 QString SaveFormatExtension(int saveFormat)

@@ -107,11 +107,15 @@ QString PageNumberOfEntry(const QString& entry);
 // categoryFolder + "/Image/" + entry; "/Thumb/" + entry with its extension
 // replaced by ".jpg"; "/Text/" + entry with its extension replaced by ".txt".
 // Canonical names; readers resolve letter case with ResolveExistingPath.
-// Empty for an index outside 0..P-1 and for an entry that is not safe
-// (IsSafePageEntry).
+// Empty for an index outside 0..P-1, for an entry that is not safe
+// (IsSafePageEntry), and when the file there is a symbolic link (nothing is
+// read or written through one).
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index);
 QString ThumbPath(const QString& categoryFolder, const PageList& list, int index);
 QString MemoPath(const QString& categoryFolder, const PageList& list, int index);
+// The page's entry is safe and none of its three files is a link: only then
+// is a picture or a memo read through it, or its memo edited.
+bool PageNamesFiles(const QString& categoryFolder, const PageList& list, int index);
 
 // The extension of new page images for a SaveFormat setting: 0 ".jpg",
 // 1 ".bmp", 2 ".tif", anything else ".jpg".

@@ -76,7 +76,7 @@ void MainController::LoadSlots()
             continue;
         v.shown = true;
         v.page = d;
-        v.namesFiles = IsSafePageEntry(PageEntry(Session.Pages, d));
+        v.namesFiles = PageNamesFiles(Session.CurrentFolder, Session.Pages, d);
         if (!v.namesFiles)
             continue;
         v.thumbPath = ResolveExistingPath(ThumbPath(Session.CurrentFolder, Session.Pages, d));
@@ -138,7 +138,9 @@ bool MainController::RenameCategory(const QString& name, IoError* error)
 
 bool MainController::DeleteCategory()
 {
-    if (!HasCategory() || DeleteCategoryFolder(Session.CurrentFolder) != DeleteCategoryResult::Deleted)
+    // A category that leads out of the archive is never emptied.
+    if (!HasCategory() || Session.FolderOutside
+        || DeleteCategoryFolder(Session.CurrentFolder) != DeleteCategoryResult::Deleted)
         return false;
     // The deleted category's pages are gone with it.
     Session.CurrentFolder.clear();

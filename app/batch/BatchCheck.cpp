@@ -96,8 +96,13 @@ int RunCheck(const QStringList& argv)
     // for leftovers or orphans.
     auto checkOne = [&](const QString& name) -> std::vector<CheckFinding> {
         const QString folder = QDir(archive).filePath(name);
-        if (!options.repair)
-            return CheckCategory(folder, options);
+        // A category that is a link, or leads out of the archive, is only
+        // reported: not even its guard is made there.
+        if (!options.repair || IsSymbolicLink(folder) || !CategoryStaysInside(folder, archive)) {
+            CheckOptions readOnly = options;
+            readOnly.repair = false;
+            return CheckCategory(folder, readOnly);
+        }
         WriteGuard guard = WriteGuard::Acquire(PageListGuardPath(folder));
         if (!guard) {
             CheckFinding f;
@@ -125,6 +130,7 @@ int RunCheck(const QStringList& argv)
     const int workers = repair ? 0 : std::clamp(QThread::idealThreadCount(), 1, 4) - 1;
     // Deletes and moves cut short are finished first: until then their pages
     // are neither orphans nor missing.
+    report(QString(), CheckLockFile(archive));
     report(QString(), CheckIntents(archive, options));
     std::vector<std::promise<std::vector<CheckFinding>>> results(std::size_t(categories.size()));
     std::atomic<qsizetype> nextCategory{0};

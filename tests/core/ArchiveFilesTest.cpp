@@ -246,13 +246,63 @@ TEST_F(ArchiveFilesTest, WriteFailsOnFullDiskAndLeavesOldFileWhole)
     EXPECT_EQ(Get("Cat/FileList.txt"), B("00000004\r\n"));
 }
 
-TEST_F(ArchiveFilesTest, WriteThroughSymlinkKeepsLink)
+// Nothing is written, and nothing read, through a symbolic link: a link to
+// a file, a dangling one and one in another letter case alike.
+TEST_F(ArchiveFilesTest, SymbolicLinksAreNeverWrittenOrReadThrough)
 {
     Put("real.txt", B("old"));
     ASSERT_TRUE(QFile::link(P("real.txt"), P("link.txt")));
-    ASSERT_TRUE(WriteFileAtomically(P("link.txt"), B("new")));
+    ASSERT_TRUE(QFile::link(P("gone.txt"), P("Dangling.TXT")));
+    for (const char* name : {"link.txt", "dangling.txt"}) {
+        IoError error;
+        EXPECT_FALSE(WriteFileAtomically(P(QLatin1String(name)), B("new"), &error)) << name;
+        EXPECT_EQ(error.code, ELOOP) << name;
+        EXPECT_EQ(ReadArchiveFile(P(QLatin1String(name)), 100).status, FileRead::Link) << name;
+        EXPECT_FALSE(ReadWholeFile(P(QLatin1String(name)))) << name;
+    }
+    EXPECT_EQ(Get("real.txt"), B("old"));
+    EXPECT_FALSE(Exists("gone.txt"));
     EXPECT_TRUE(QFileInfo(P("link.txt")).isSymLink());
-    EXPECT_EQ(Get("real.txt"), B("new"));
+    EXPECT_EQ(Entries(""), (QStringList{"Dangling.TXT", "link.txt", "real.txt"})) << "no temporary file left";
+}
+
+TEST_F(ArchiveFilesTest, ReadsAreBoundedAndOnlyOfRegularFiles)
+{
+    Put("memo.txt", QByteArray(1000, 'm'));
+    const FileRead cut = ReadArchiveFile(P("memo.txt"), 100);
+    EXPECT_EQ(cut.status, FileRead::TooLong);
+    EXPECT_EQ(cut.bytes, QByteArray(100, 'm'));
+    EXPECT_EQ(cut.size, 1000);
+    EXPECT_EQ(ReadArchiveFile(P("memo.txt"), 1000).status, FileRead::Read);
+    EXPECT_EQ(ReadArchiveFile(P("MEMO.TXT"), 1000).bytes.size(), 1000) << "any letter case";
+    EXPECT_EQ(ReadArchiveFile(P("none.txt"), 10).status, FileRead::Missing);
+    ASSERT_TRUE(QDir().mkpath(P("folder")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(P("pipe")).constData(), 0600), 0);
+    for (const auto& [name, kind] : {std::pair{"folder", "folder"}, {"pipe", "named pipe"}}) {
+        const FileRead r = ReadArchiveFile(P(QLatin1String(name)), 10);
+        EXPECT_EQ(r.status, FileRead::NotRegular) << name;
+        EXPECT_EQ(r.kind, QLatin1String(kind));
+    }
+    const FileRead device = ReadArchiveFile(QStringLiteral("/dev/zero"), 10);
+    EXPECT_EQ(device.status, FileRead::NotRegular);
+    EXPECT_EQ(device.kind, QStringLiteral("device"));
+}
+
+TEST_F(ArchiveFilesTest, FoldersAreJudgedByWhereTheyReallyAre)
+{
+    MakeDir("root/Cat");
+    MakeDir("elsewhere");
+    ASSERT_TRUE(QFile::link(P("elsewhere"), P("root/Out")));
+    ASSERT_TRUE(QFile::link(P("root/Cat"), P("root/Alias")));
+    EXPECT_TRUE(ResolvesInside(P("root/Cat"), P("root")));
+    EXPECT_TRUE(ResolvesInside(P("root/Alias"), P("root")));
+    EXPECT_TRUE(ResolvesInside(P("root/New/Image"), P("root"))) << "judged by its existing ancestor";
+    EXPECT_FALSE(ResolvesInside(P("root/Out"), P("root")));
+    EXPECT_FALSE(ResolvesInside(P("root/Out/Image"), P("root")));
+    EXPECT_FALSE(ResolvesInside(P("root/../elsewhere"), P("root")));
+    EXPECT_FALSE(ResolvesInside(P("rootish"), P("root")));
+    EXPECT_TRUE(SameFolder(P("root/Alias"), P("root/Cat")));
+    EXPECT_FALSE(SameFolder(P("root/Out"), P("root/Cat")));
 }
 
 TEST_F(ArchiveFilesTest, WriteEmptyPathFails)

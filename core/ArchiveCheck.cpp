@@ -224,6 +224,8 @@ public:
         OpenSubFolder(text_, QStringLiteral("Text"));
         if (ReadList()) {
             CheckLines();
+            if (Stopped())
+                return std::move(findings_);  // told so far; nothing mended
             CheckOrphans();
             CheckHeader();
         }
@@ -310,25 +312,40 @@ private:
             Add(FindingKind::Link, listName_, QStringLiteral("FileList.txt is a symbolic link; it is not read"));
             return false;
         }
-        const std::optional<QByteArray> bytes = e->file ? ReadWholeFile(folder_ + u'/' + e->name) : std::nullopt;
-        if (!bytes) {
-            Add(FindingKind::ListUnreadable, listName_,
-                e->file ? QStringLiteral("FileList.txt cannot be read") : QStringLiteral("FileList.txt is no file"));
+        if (!e->file) {
+            Add(FindingKind::ListUnreadable, listName_, QStringLiteral("FileList.txt is no file"));
             return false;
         }
-        const QString text = DecodeCp932(*bytes);
+        // Read line by line: a list of any size, with lines of any length,
+        // is told in bounded words.
+        ListFile file = ReadListFile(folder_ + u'/' + e->name);
+        if (file.status != FileRead::Read) {
+            Add(FindingKind::ListUnreadable, listName_,
+                file.status == FileRead::NotRegular
+                    ? QStringLiteral("FileList.txt is a %1, not a file").arg(file.kind)
+                    : QStringLiteral("FileList.txt cannot be read: %1").arg(file.error.reason));
+            return false;
+        }
         // Written back only when that gives the same bytes (line ends apart).
-        rewritable_ = EncodeCp932(text) == *bytes;
-        lines_ = SplitTextLines(text);
+        rewritable_ = file.exact;
+        lines_ = std::move(file.lines);
+        for (const auto& [line, bytes] : file.cutLines) {
+            cut_.insert(line);
+            Add(FindingKind::ListDamagedLine, listName_,
+                QStringLiteral("line %1 is %2 bytes long, longer than any page entry: \"%3…\"")
+                    .arg(line)
+                    .arg(bytes)
+                    .arg(Printable(lines_.at(line - 1).left(kShownChars))));
+        }
         for (qsizetype i = 0; i < lines_.size(); ++i)
-            if (lines_.at(i).contains(QChar(0xFFFD)))
+            if (!cut_.contains(int(i) + 1) && lines_.at(i).contains(QChar(0xFFFD)))
                 Add(FindingKind::ListNotCp932, listName_,
                     QStringLiteral("line %1 holds bytes that are no CP932 text").arg(i + 1));
         if (lines_.isEmpty()) {
             lines_ = QStringList{QStringLiteral("00000000")};
             Add(FindingKind::ListDamagedLine, listName_, QStringLiteral("the list is empty: it has no header line"),
                 ListMend());
-        } else if (!bytes->endsWith('\n') && !bytes->endsWith('\r')) {
+        } else if (!file.endsWithBreak) {
             Add(FindingKind::ListDamagedLine, listName_,
                 QStringLiteral("line %1, the last, has no line end (cut short?)").arg(lines_.size()), ListMend());
         }
@@ -345,23 +362,29 @@ private:
 
     void CheckLines()
     {
+        // A page number on several lines is told once, with its count; its
+        // files are looked at for its first line only.
         QHash<QString, int> lineOfNumber;
+        std::map<int, std::vector<int>> repeats;  // first line → the later lines
         for (qsizetype i = 1; i < lines_.size(); ++i) {
+            if ((i & 1023) == 0 && Stopped())
+                return;
             const QString& entry = lines_.at(i);
             const int line = int(i) + 1;
+            if (cut_.contains(line))
+                continue;  // told when read
             if (!IsSafePageEntry(entry)) {
                 Add(FindingKind::ListDamagedLine, listName_,
-                    QStringLiteral("line %1 \"%2\" names no page file").arg(line).arg(Printable(entry)));
+                    QStringLiteral("line %1 \"%2\" names no page file").arg(line).arg(Shown(entry)));
                 continue;
             }
             const QString number = PageNumberOfEntry(entry);
             const QString folded = Folded(number);
-            if (const auto it = lineOfNumber.constFind(folded); it != lineOfNumber.cend())
-                Add(FindingKind::ListDamagedLine, listName_,
-                    QStringLiteral("line %1 \"%2\" has the page number of line %3")
-                        .arg(QString::number(line), entry, QString::number(*it)));
-            else
-                lineOfNumber.insert(folded, line);
+            if (const auto it = lineOfNumber.constFind(folded); it != lineOfNumber.cend()) {
+                repeats[*it].push_back(line);
+                continue;
+            }
+            lineOfNumber.insert(folded, line);
             if (number.size() == 8 && IsAsciiDigits(number)) {
                 const int value = ParseDecimal(number);
                 listed_.insert(value);
@@ -369,11 +392,29 @@ private:
             }
             CheckPage(entry, number, line);
         }
+        for (const auto& [first, later] : repeats) {
+            if (later.size() == 1) {
+                Add(FindingKind::ListDamagedLine, listName_,
+                    QStringLiteral("line %1 \"%2\" has the page number of line %3")
+                        .arg(QString::number(later[0]), Shown(lines_.at(later[0] - 1)), QString::number(first)));
+                continue;
+            }
+            QStringList shown;
+            for (std::size_t k = 0; k < later.size() && k < 5; ++k)
+                shown << QString::number(later[k]);
+            Add(FindingKind::ListDamagedLine, listName_,
+                QStringLiteral("lines %1%2 (%3 in all) have the page number of line %4 \"%5\"")
+                    .arg(shown.join(QStringLiteral(", ")), later.size() > 5 ? QStringLiteral(", …") : QString(),
+                         QString::number(later.size()), QString::number(first), Shown(lines_.at(first - 1))));
+        }
     }
 
     // The files of the page on list line `line`.
     void CheckPage(const QString& entry, const QString& number, int line)
     {
+        // Past the page limit no page file is made: the list is told, not
+        // filled in for pages no window can take.
+        const bool withinLimit = line <= kPageListLineLimit;
         const QString page = QStringLiteral("page %1 (list line %2)").arg(line - 1).arg(line);
         const QString thumbName = number + QStringLiteral(".jpg");
         const QString memoName = number + QStringLiteral(".txt");
@@ -402,6 +443,8 @@ private:
         const Entry* thumb = found[1];
         const Entry* memo = found[2];
         const bool decoding = bool(options_.decodes);
+        if (Stopped())
+            return;
         // Paths only where something is read or mended: most pages need none.
         const QString imagePath = image && (decoding || !thumb) ? image_.Abs(image->name) : QString();
 
@@ -411,14 +454,14 @@ private:
         } else if (!image) {
             Add(FindingKind::ImageMissing, image_.Rel(entry),
                 QStringLiteral("the page image of %1 is not there").arg(page));
-        } else if (decoding && !options_.decodes(imagePath)) {
+        } else if (decoding && !Decodes(imagePath)) {
             imageDecodes = false;
             Add(FindingKind::ImageUndecodable, image_.Rel(image->name),
                 QStringLiteral("the page image of %1 does not decode").arg(page));
         }
 
         Mend thumbMend;
-        if (!linked[1] && (!thumb || decoding) && imageDecodes && options_.makeThumbnail
+        if (withinLimit && !linked[1] && (!thumb || decoding) && imageDecodes && options_.makeThumbnail
             && (thumb_.listed || FolderWillBeMade(thumb_))) {
             thumbMend.what = Mend::WriteThumb;
             thumbMend.imagePath = imagePath;
@@ -429,19 +472,32 @@ private:
         } else if (!thumb) {
             Add(FindingKind::ThumbnailMissing, thumb_.Rel(thumbName),
                 QStringLiteral("the thumbnail of %1 is not there").arg(page), thumbMend);
-        } else if (decoding && !options_.decodes(thumb_.Abs(thumb->name)))
+        } else if (decoding && !Decodes(thumb_.Abs(thumb->name)))
             Add(FindingKind::ThumbnailUndecodable, thumb_.Rel(thumb->name),
                 QStringLiteral("the thumbnail of %1 does not decode").arg(page), thumbMend);
 
         if (!memo && !linked[2]) {
             Mend memoMend;
-            if (text_.listed || FolderWillBeMade(text_)) {
+            if (withinLimit && (text_.listed || FolderWillBeMade(text_))) {
                 memoMend.what = Mend::WriteMemo;
                 memoMend.path = MemoTarget(memoName);
             }
             Add(FindingKind::MemoMissing, text_.Rel(memoName),
                 QStringLiteral("the memo of %1 is not there").arg(page), memoMend);
         }
+    }
+
+    bool Stopped() const { return options_.stopRequested && options_.stopRequested(); }
+
+    // Each distinct file is decoded once, however many lines name it.
+    bool Decodes(const QString& path)
+    {
+        const auto it = decoded_.constFind(path);
+        if (it != decoded_.cend())
+            return *it;
+        const bool ok = options_.decodes(path);
+        decoded_.insert(path, ok);
+        return ok;
     }
 
     bool FolderWillBeMade(const FolderIndex& index) const
@@ -508,6 +564,7 @@ private:
                 QStringLiteral("a page file no list line names; its number is a listed page's"));
 
         auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
+        qsizetype appended = 0;
         for (auto& [number, o] : byNumber) {
             std::sort(o.images.begin(), o.images.end(), byName);
             std::sort(o.thumbs.begin(), o.thumbs.end(), byName);
@@ -520,7 +577,10 @@ private:
                     what += QStringLiteral("; its number is taken by %1").arg(image_.Rel(page->name));
                 } else if (heldBack_.contains(number)) {
                     what += QStringLiteral("; a delete or move cut short names it, and finishing that decides");
+                } else if (lines_.size() + appended >= kPageListLineLimit) {
+                    what += QStringLiteral("; the list is at the page limit");
                 } else if (rewritable_) {
+                    ++appended;
                     mend.what = Mend::AppendPage;
                     mend.entry = e->name;
                     mend.imagePath = image_.Abs(e->name);
@@ -580,7 +640,7 @@ private:
         const QString& header = lines_.first();
         if (!IsAsciiDigits(header)) {
             Add(FindingKind::ListDamagedLine, listName_,
-                QStringLiteral("line 1, the header \"%1\", is no page number").arg(Printable(header)), ListMend());
+                QStringLiteral("line 1, the header \"%1\", is no page number").arg(Shown(header)), ListMend());
             return;
         }
         if (ParseDecimal(header) >= highest_)
@@ -614,6 +674,13 @@ private:
             const QString rel = &index == &top_ ? e.name : index.Rel(e.name);
             Add(FindingKind::Leftover, rel, QStringLiteral("a temporary file left by an interrupted write"), mend);
         }
+    }
+
+    // At most this many characters of a line are shown in a finding.
+    static constexpr qsizetype kShownChars = 80;
+    static QString Shown(const QString& text)
+    {
+        return text.size() <= kShownChars ? Printable(text) : Printable(text.left(kShownChars)) + u'…';
     }
 
     static QString Printable(const QString& text)
@@ -650,10 +717,17 @@ private:
         }
 
         // 2. Thumbnails and memos, of listed pages and of orphan pages, before
-        // any list line names them.
+        // any list line names them. A stop ends the repair between two files:
+        // pages whose files are not all there are not appended.
         for (std::size_t i = 0; i < findings_.size(); ++i) {
             const Mend& m = mends_[i];
             QString why;
+            if (m.what != Mend::None && m.what != Mend::MakeFolder && Stopped()) {
+                for (std::size_t j = i; j < findings_.size(); ++j)
+                    if (mends_[j].what != Mend::None && mends_[j].what != Mend::MakeFolder)
+                        left(j, QStringLiteral("not done: the check was stopped"));
+                return;
+            }
             if (m.what == Mend::WriteThumb) {
                 if (WriteThumb(m.path, m.imagePath, &why))
                     done(i, QStringLiteral("made from the page image"));
@@ -771,6 +845,8 @@ private:
     QStringList lines_;
     bool rewritable_ = false;
     QSet<int> heldBack_;  // page numbers an unfinished delete or move names
+    QSet<int> cut_;       // list lines (from 1) that were cut where they were read
+    QHash<QString, bool> decoded_;  // path → it gives a picture
     QSet<int> listed_;  // the page numbers of the list's lines of the program's form
     QSet<const Entry*> named_;  // the files the list's lines name
     int64_t highest_ = 0;

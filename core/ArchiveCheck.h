@@ -76,6 +76,9 @@ struct CheckOptions {
     // `imagePath`, none when it cannot be made. Without it thumbnails are not
     // remade.
     std::function<std::optional<QByteArray>(const QString& imagePath)> makeThumbnail;
+    // Asked between files (a decode, a file written): true ends the check
+    // there; what is left is reported as not mended.
+    std::function<bool()> stopRequested;
 };
 
 // Checks the category folder and, with options.repair, mends what it can.

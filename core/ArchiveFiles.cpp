@@ -162,52 +162,63 @@ QString SpecialFileKind(unsigned mode)
     return QString();
 }
 
-FileRead ReadArchiveFile(const QString& path, qint64 limit)
+int OpenArchiveFile(const QString& path, FileRead& r, bool followLink)
 {
-    FileRead r;
+    r = FileRead{};
     const QString resolved = ResolveExistingPath(path);
     if (resolved.isEmpty())
-        return r;
+        return -1;
     const QByteArray native = QFile::encodeName(resolved);
     // Not blocking: a named pipe in a file's place would wait for a writer
     // for ever in open(). Not following a link: its target may be anywhere.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(native.constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int code = errno;
         struct stat st {};
         if (code == ENOENT || code == ENOTDIR) {
             r.status = FileRead::Missing;
-        } else if (code == ELOOP || (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode))) {
+        } else if (!followLink && (code == ELOOP || (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode)))) {
             r.status = FileRead::Link;
             r.kind = SpecialFileKind(S_IFLNK);
         } else {
             r.status = FileRead::Failed;
             r.error = IoErrorFromErrno(code);
         }
-        return r;
+        return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         r.status = FileRead::Failed;
         r.error = IoErrorFromErrno(errno);
         ::close(fd);
-        return r;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) {
         r.status = FileRead::NotRegular;
         r.kind = SpecialFileKind(st.st_mode);
         ::close(fd);
-        return r;
+        return -1;
     }
+    r.status = FileRead::Read;
     r.size = st.st_size;
     // Reads of a regular file do not block; the flag goes anyway.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const qint64 wanted = std::min<qint64>(st.st_size, limit);
+    return fd;
+}
+
+FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink)
+{
+    FileRead r;
+    const int fd = OpenArchiveFile(path, r, followLink);
+    if (fd < 0)
+        return r;
+    const qint64 wanted = std::min<qint64>(r.size, limit);
     r.bytes.resize(qsizetype(std::max<qint64>(wanted, 0)));
     qint64 got = 0;
     for (;;) {
         if (got == r.bytes.size()) {
-            // The size may have grown since fstat: one more byte tells.
+            // The file may have grown since fstat.
             if (got >= limit)
                 break;
             r.bytes.resize(qsizetype(std::min<qint64>(limit, got + 65536)));
@@ -228,7 +239,7 @@ FileRead ReadArchiveFile(const QString& path, qint64 limit)
     }
     r.bytes.resize(qsizetype(got));
     char more = 0;
-    const bool longer = got >= limit && (st.st_size > limit || ::read(fd, &more, 1) == 1);
+    const bool longer = got >= limit && (r.size > limit || ::read(fd, &more, 1) == 1);
     ::close(fd);
     r.status = longer ? FileRead::TooLong : FileRead::Read;
     return r;

@@ -82,7 +82,12 @@ struct FileRead {
     IoError error;
     qint64 size = 0;  // the file's size, when it could be told
 };
-FileRead ReadArchiveFile(const QString& path, qint64 limit);
+// `followLink`: a file the user chose (an import) may be reached through a
+// link; an archive's own files never are.
+FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink = false);
+// The same file opened for reading by the caller, who closes it: its
+// descriptor, or -1 with `status` saying why (size in status.size).
+int OpenArchiveFile(const QString& path, FileRead& status, bool followLink = false);
 // What a file that is no regular file is, in words ("named pipe", …) for a
 // message; empty for a regular file or none.
 QString SpecialFileKind(unsigned mode);

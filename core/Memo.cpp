@@ -2,6 +2,11 @@
 
 #include "core/ArchiveFiles.h"
 
+#include <cerrno>
+
+const QString kMemoCutMessage =
+    QStringLiteral("メモが長すぎるため、最初の 1 MB だけを表示しています（編集できません）");
+
 QString NormalizeLineBreaks(const QString& text)
 {
     if (!text.contains(u'\r'))
@@ -32,10 +37,12 @@ MemoText DecodeMemoBytes(QByteArray bytes)
 
 std::optional<MemoText> ReadMemo(const QString& path)
 {
-    std::optional<QByteArray> bytes = ReadWholeFile(path);
-    if (!bytes)
+    FileRead read = ReadArchiveFile(path, kMemoReadLimit);
+    if (read.status != FileRead::Read && read.status != FileRead::TooLong)
         return std::nullopt;
-    return DecodeMemoBytes(std::move(*bytes));
+    MemoText memo = DecodeMemoBytes(std::move(read.bytes));
+    memo.cut = read.status == FileRead::TooLong;
+    return memo;
 }
 
 QByteArray EncodeMemo(const QString& shownText)
@@ -45,6 +52,12 @@ QByteArray EncodeMemo(const QString& shownText)
 
 bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded, IoError* error)
 {
+    if (loaded && loaded->cut) {
+        // Writing back what was read would lose the rest of the file.
+        if (error)
+            *error = IoErrorFromErrno(EFBIG);
+        return false;
+    }
     if (loaded && shownText == loaded->text)
         return WriteFileAtomically(path, loaded->raw, error);
     return WriteFileAtomically(path, EncodeMemo(shownText), error);

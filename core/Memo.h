@@ -10,9 +10,18 @@
 #include <optional>
 
 struct MemoText {
-    QByteArray raw;  // the file's bytes
+    QByteArray raw;  // the file's bytes (the first kMemoReadLimit of a longer one)
     QString text;    // as shown: decoded, CR LF / lone CR / lone LF each "\n"
+    // The file is longer than kMemoReadLimit: only its start was read. Such
+    // a memo is shown read-only and never written by the program.
+    bool cut = false;
 };
+
+// No memo a person types comes near this: a longer file is read no further.
+inline constexpr qint64 kMemoReadLimit = qint64(1) << 20;
+// "メモが長すぎるため、最初の 1 MB だけを表示しています（編集できません）":
+// shown with a memo cut at the limit.
+extern const QString kMemoCutMessage;
 
 // Converts text with CR LF, lone CR or lone LF line breaks to "\n" breaks.
 QString NormalizeLineBreaks(const QString& text);
@@ -21,8 +30,9 @@ QString NormalizeLineBreaks(const QString& text);
 // line breaks made "\n".
 MemoText DecodeMemoBytes(QByteArray bytes);
 
-// Reads the memo at `path` (any letter case); nullopt when it is missing or
-// cannot be read.
+// Reads the memo at `path` (any letter case), at most kMemoReadLimit bytes
+// of it; nullopt when it is missing, a link, no regular file or cannot be
+// read.
 std::optional<MemoText> ReadMemo(const QString& path);
 
 // The bytes for a shown text, by the framework's string-list rule: the text is
@@ -33,7 +43,8 @@ QByteArray EncodeMemo(const QString& shownText);
 
 // Writes the memo atomically. When `loaded` is given and `shownText` equals
 // loaded->text, the loaded bytes are written back unchanged (an unedited memo
-// round-trips byte for byte); else EncodeMemo(shownText).
+// round-trips byte for byte); else EncodeMemo(shownText). A memo that was
+// read cut (loaded->cut) is never written: false, EFBIG.
 // `error`, when given, says why a write failed.
 bool WriteMemo(const QString& path, const QString& shownText, const MemoText* loaded, IoError* error = nullptr);
 

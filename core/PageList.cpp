@@ -10,6 +10,9 @@
 #include <QSet>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 
@@ -77,17 +80,128 @@ bool PageLimitReached(const PageList& list)
     return list.lines.size() >= kPageListLineLimit;
 }
 
+namespace {
+
+// Splits CP932 bytes into lines by the string-list rule as they come, a
+// chunk at a time: CR and LF are single bytes that no double-byte CP932
+// code holds, so lines are split before they are decoded.
+class ListSplitter {
+public:
+    explicit ListSplitter(ListFile& out) : out_(out) {}
+
+    void Feed(const char* data, qsizetype n)
+    {
+        const char* end = data + n;
+        while (data < end) {
+            if (afterCr_) {
+                afterCr_ = false;
+                if (*data == '\n') {
+                    ++data;
+                    continue;
+                }
+            }
+            const char* stop = data;
+            while (stop < end && *stop != '\r' && *stop != '\n')
+                ++stop;
+            Take(data, stop - data);
+            if (stop == end)
+                break;
+            afterCr_ = *stop == '\r';
+            EndLine();
+            data = stop + 1;
+        }
+    }
+
+    void Finish()
+    {
+        if (open_) {
+            out_.endsWithBreak = false;
+            EndLine();
+        }
+    }
+
+private:
+    void Take(const char* data, qsizetype n)
+    {
+        if (n == 0)
+            return;
+        open_ = true;
+        length_ += n;
+        const qsizetype room = kListLineKeptBytes - line_.size();
+        if (room > 0)
+            line_.append(data, std::min(room, n));
+    }
+
+    void EndLine()
+    {
+        QString text = DecodeCp932(line_);
+        if (length_ > kListLineKeptBytes) {
+            out_.exact = false;
+            out_.cutLines.push_back({int(out_.lines.size()) + 1, length_});
+        } else if (out_.exact && EncodeCp932(text) != line_) {
+            out_.exact = false;
+        }
+        out_.lines.append(std::move(text));
+        line_.clear();
+        length_ = 0;
+        open_ = false;
+    }
+
+    ListFile& out_;
+    QByteArray line_;
+    qint64 length_ = 0;
+    bool open_ = false;  // bytes of a line not yet ended
+    bool afterCr_ = false;
+};
+
+}  // namespace
+
+ListFile ReadListFile(const QString& path)
+{
+    ListFile list;
+    FileRead opened;
+    const int fd = OpenArchiveFile(path, opened);
+    list.status = opened.status;
+    list.kind = opened.kind;
+    list.error = opened.error;
+    if (fd < 0)
+        return list;
+    ListSplitter splitter(list);
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            list.status = FileRead::Failed;
+            list.error = IoErrorFromErrno(errno);
+            list.lines.clear();
+            ::close(fd);
+            return list;
+        }
+        if (n == 0)
+            break;
+        splitter.Feed(chunk.constData(), n);
+    }
+    ::close(fd);
+    splitter.Finish();
+    return list;
+}
+
 QStringList ParsePageListBytes(const QByteArray& bytes)
 {
-    QStringList lines = SplitTextLines(DecodeCp932(bytes));
-    if (lines.isEmpty())
-        lines = QStringList{kEmptyHeader};
-    return lines;
+    ListFile list;
+    ListSplitter splitter(list);
+    splitter.Feed(bytes.constData(), bytes.size());
+    splitter.Finish();
+    if (list.lines.isEmpty())
+        list.lines = QStringList{kEmptyHeader};
+    return list.lines;
 }
 
 bool IsSafePageEntry(const QString& entry)
 {
-    if (entry.isEmpty() || entry == u"." || entry == u".." || IsAtomicWriteLeftover(entry))
+    if (entry.isEmpty() || entry.size() > 255 || entry == u"." || entry == u".." || IsAtomicWriteLeftover(entry))
         return false;
     for (const QChar c : entry) {
         if (c == u'/' || c == u'\\' || c.category() == QChar::Other_Control)
@@ -98,29 +212,32 @@ bool IsSafePageEntry(const QString& entry)
 
 void LoadPageList(PageList& list, const QString& categoryFolder)
 {
-    const std::optional<QByteArray> bytes = ReadWholeFile(FileListPath(categoryFolder));
-    list.lines = ParsePageListBytes(bytes ? *bytes : QByteArray());
+    ListFile file = ReadListFile(FileListPath(categoryFolder));
+    list.lines = file.status == FileRead::Read && !file.lines.isEmpty() ? std::move(file.lines)
+                                                                        : QStringList{kEmptyHeader};
 }
 
 bool PageListUnreadable(const QString& categoryFolder)
 {
-    const QString path = ResolveExistingPath(FileListPath(categoryFolder));
-    return QFileInfo::exists(path) && !ReadWholeFile(path);
+    FileRead status;
+    const int fd = OpenArchiveFile(FileListPath(categoryFolder), status);
+    if (fd >= 0)
+        ::close(fd);
+    return status.status != FileRead::Read && status.status != FileRead::Missing;
 }
 
 ListRead ReadPageListForChange(PageList& list, const QString& categoryFolder)
 {
-    const QString path = ResolveExistingPath(FileListPath(categoryFolder));
-    if (!QFileInfo::exists(path)) {
+    ListFile file = ReadListFile(FileListPath(categoryFolder));
+    if (file.status == FileRead::Missing) {
         list.lines = QStringList{kEmptyHeader};
         return ListRead::Read;
     }
-    const std::optional<QByteArray> bytes = ReadWholeFile(path);
-    if (!bytes)
+    if (file.status != FileRead::Read)
         return ListRead::Unreadable;
-    list.lines = ParsePageListBytes(*bytes);
-    const QString text = DecodeCp932(*bytes);
-    return EncodeCp932(text) == *bytes ? ListRead::Read : ListRead::NotRewritable;
+    const bool exact = file.exact;
+    list.lines = file.lines.isEmpty() ? QStringList{kEmptyHeader} : std::move(file.lines);
+    return exact ? ListRead::Read : ListRead::NotRewritable;
 }
 
 ListStamp PageListStamp(const QString& categoryFolder)

@@ -11,6 +11,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+#include <vector>
+
 struct PageList {
     // lines[0] is the header, lines[i + 1] the entry of the page at index i.
     QStringList lines{QStringLiteral("00000000")};
@@ -32,10 +35,26 @@ bool PageLimitReached(const PageList& list);
 // The lines of a page-list file's content, by the rules of LoadPageList.
 QStringList ParsePageListBytes(const QByteArray& bytes);
 
+// No page entry is longer (a file name of 255 bytes at most): a longer line
+// of a list is kept only up to this many bytes, and is a damaged line.
+inline constexpr qsizetype kListLineKeptBytes = 1024;
+// A page-list file read line by line, never held whole: each line decoded
+// from CP932 (a line past kListLineKeptBytes cut there and noted).
+struct ListFile {
+    FileRead::Status status = FileRead::Missing;  // Read, or why not (Missing reads as no lines)
+    QString kind;          // what stands there when it is no regular file
+    IoError error;
+    QStringList lines;     // the string-list rule: CR LF, lone CR, lone LF end a line
+    bool exact = true;     // every line encodes back to its bytes, none was cut
+    bool endsWithBreak = true;  // the last line has its line end (or there is none)
+    std::vector<std::pair<int, qint64>> cutLines;  // (line number from 1, its whole length in bytes)
+};
+ListFile ReadListFile(const QString& path);
+
 // True when a page entry can name files of the category: it is a plain file
 // name. An entry that is empty, "." or "..", or holds "/", "\", NUL or any
-// other control character, or has the form of a leftover temporary file
-// (IsAtomicWriteLeftover), is kept in the list (nothing disappears) but names
+// other control character, is longer than 255 characters, or has the form
+// of a leftover temporary file (IsAtomicWriteLeftover), is kept in the list (nothing disappears) but names
 // no file: ImagePath, ThumbPath and MemoPath give an empty path for it, and
 // nothing reads or writes through it. A page list is written by other
 // workstations of a shared archive, so its entries are not trusted.

@@ -112,6 +112,8 @@ std::string RunPageList(const QByteArray& in)
     for (const QString& line : list.lines) {
         if (line.contains(u'\r') || line.contains(u'\n'))
             return "a line holds a line break";
+        if (line.size() > kListLineKeptBytes)
+            return "a line is kept longer than kListLineKeptBytes";
     }
     const QString folder = QStringLiteral("/archive/Cat");
     for (int i = 0; i < list.Count(); ++i) {

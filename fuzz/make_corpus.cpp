@@ -204,6 +204,12 @@ void Texts()
     Put("pagelist", "cp932.txt", "00000002\r\n\x93\xfa\x96\x7b.jpg\r\n\x83\x5c\x5c..\\x.jpg\r\n\x82\r\n");
     Put("pagelist", "empty.txt", "");
     Put("pagelist", "leftover.txt", "00000002\r\n.00000001.jpg.tlv-a1B2c3D4.tmp\r\n.00000002.jpg.tlv-short.tmp\r\n");
+    // The shapes of hostile lists, smaller: one line far past any entry (a
+    // double-byte code across the point where a line is cut), and many
+    // lines of one entry.
+    Put("pagelist", "long-line.txt",
+        "00000001\r\n" + QByteArray(1023, 'a') + "\x93\xfa" + QByteArray(70000, 'b') + "\r\n00000001.jpg\r\n");
+    Put("pagelist", "many-lines.txt", "99999999\r\n" + QByteArray("00000001.jpg\r\n").repeated(5000));
 
     // Memos: CR LF text, mixed line ends, CP932 with undefined codes, an
     // empty memo and one empty line.

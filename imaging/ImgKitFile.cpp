@@ -42,20 +42,15 @@ ImageHandle ImgKitFileLoad(const QString& path)
 {
     if (path.isEmpty())
         return {};
-    // Archives come from Windows: a page list may spell a name in other case.
-    const QFileInfo info(ResolveExistingPath(path));
-    if (!info.exists() || !info.isFile())
+    // Archives come from Windows: a page list may spell a name in other case
+    // (ReadArchiveFile resolves it). Only a regular file is read: a named
+    // pipe, a device or a folder is refused before any read. A file the user
+    // chose may be reached through a link; page files never are (their paths
+    // are empty then, see ImagePath).
+    FileRead read = ReadArchiveFile(path, kMaxFileBytes + 1, true);
+    if (read.status != FileRead::Read || read.bytes.isEmpty())
         return {};
-    const qint64 size = info.size();
-    if (size <= 0 || size > kMaxFileBytes)
-        return {};
-    QFile file(info.filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError || bytes.isEmpty())
-        return {};
-    return ImgKitMemoryLoad(bytes);
+    return ImgKitMemoryLoad(read.bytes);
 }
 
 // --- Saving ----------------------------------------------------------------

@@ -81,8 +81,14 @@ void MainController::LoadSlots()
             continue;
         v.thumbPath = ResolveExistingPath(ThumbPath(Session.CurrentFolder, Session.Pages, d));
         loadedMemos_[s] = ReadMemo(MemoPath(Session.CurrentFolder, Session.Pages, d));
-        if (loadedMemos_[s])
+        v.memoEditable = true;
+        if (loadedMemos_[s]) {
             v.memo = loadedMemos_[s]->text;
+            if (loadedMemos_[s]->cut) {
+                v.memoEditable = false;
+                v.note = kMemoCutMessage;
+            }
+        }
     }
 }
 
@@ -187,8 +193,8 @@ MainController::MemoSaving MainController::SaveMemos(const std::array<QString, 4
         if (loaded ? loaded->text == typed[s] : typed[s].isEmpty())
             continue;
         const QString memoPath = MemoPath(Session.CurrentFolder, Session.Pages, g.T + s);
-        if (memoPath.isEmpty() || !slots_[s].namesFiles)
-            continue;  // an entry that names no file: its memo is read-only
+        if (memoPath.isEmpty() || !slots_[s].memoEditable)
+            continue;  // an entry that names no file, a memo shown cut: read-only
         if (!Session.StillHoldsLock()) {
             // Taken over elsewhere: nothing more is written from here.
             Changed(What::State);

@@ -50,6 +50,10 @@ public:
         bool namesFiles = false;
         QString thumbPath;  // its thumbnail file, when it names files
         QString memo;       // the memo as read
+        // The memo may be edited: the entry names files and the memo was
+        // read whole (a memo past kMemoReadLimit is shown cut, read-only).
+        bool memoEditable = false;
+        QString note;  // said beside the memo (kMemoCutMessage), if anything
     };
     const SlotView& Slot(int s) const { return slots_[s]; }
     bool HasCategory() const { return Session.HasCategory(); }

@@ -3,8 +3,17 @@
 #include "core/PageList.h"
 #include "imaging/ImgKit.h"
 
+#include <unistd.h>
+
 ImageHandle LoadImportedFile(const QString& path, const std::function<ImageHandle(const QString&)>& pluginLoad)
 {
+    // Neither the image layer nor a plug-in is given a named pipe, a device
+    // or a folder: reading one would wait for ever, or never end.
+    FileRead opened;
+    const int fd = OpenArchiveFile(path, opened, true);
+    if (fd < 0)
+        return {};
+    ::close(fd);
     ImageHandle image = ImgKitFileLoad(path);
     if (!image && pluginLoad)
         image = pluginLoad(path);

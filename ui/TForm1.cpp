@@ -316,7 +316,7 @@ void TForm1::SetCommandStates(bool readOnly)
         a->setEnabled(on);
     commandsReadOnly_ = readOnly;
     for (int s = 0; s < kGridSlots; ++s)
-        slots_[s].memo->setReadOnly(readOnly || (Desk.Slot(s).shown && !Desk.Slot(s).namesFiles));
+        slots_[s].memo->setReadOnly(readOnly || (Desk.Slot(s).shown && !Desk.Slot(s).memoEditable));
 }
 
 // ---- category selection and the grid ----
@@ -381,8 +381,10 @@ void TForm1::DrawSlots()
             TMDIB(thumb).DrawToImage(*slot.image);
         else
             slot.image->ClearPicture();
-        slot.memo->setPlainText(view.memo);
-        slot.memo->setReadOnly(!view.namesFiles || commandsReadOnly_);
+        // A memo read cut says so below its text (never written back).
+        slot.memo->setPlainText(view.note.isEmpty() ? view.memo : view.memo + QStringLiteral("\n\n") + view.note);
+        slot.memo->setToolTip(view.note);
+        slot.memo->setReadOnly(!view.memoEditable || commandsReadOnly_);
     }
     PaintSelection();
 }

@@ -75,15 +75,18 @@ int RunCheck(const QStringList& argv)
     }
 
     const bool repair = args.Has("--repair");
+    // SIGINT and SIGTERM end the check between two files, not only between
+    // categories; the lock is given back on the way out.
+    CatchStopSignals();
     WriteLock lock;
     if (repair) {
-        CatchStopSignals();
         if (const int rc = lock.Take(archive, args.Has("--force")))
             return rc;
     }
 
     CheckOptions options;
     options.repair = repair;
+    options.stopRequested = [] { return StopSignal() != 0; };
     if (args.Has("--decode"))
         options.decodes = [](const QString& path) { return bool(ImgKitFileLoad(path)); };
     const Processing values = ProcessingFrom(args);

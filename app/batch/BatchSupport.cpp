@@ -213,23 +213,24 @@ bool WantsHelp(const QStringList& args)
 
 QString WhyNoImage(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(ResolveExistingPath(path));
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return IoErrorFromErrno(errno).reason;
-    struct stat st {};
-    char byte = 0;
-    int code = 0;
-    if (::fstat(fd, &st) != 0)
-        code = errno;
-    else if (S_ISDIR(st.st_mode))
-        code = EISDIR;
-    else if (::read(fd, &byte, 1) < 0)
-        code = errno;
-    ::close(fd);
-    if (code != 0)
-        return IoErrorFromErrno(code).reason;
-    if (st.st_size == 0)
+    // Opened as the loader opens it: not waiting, a link followed.
+    FileRead opened;
+    const int fd = OpenArchiveFile(path, opened, true);
+    if (fd >= 0)
+        ::close(fd);
+    switch (opened.status) {
+    case FileRead::Missing:
+        return IoErrorFromErrno(ENOENT).reason;
+    case FileRead::NotRegular:
+        if (opened.kind == QLatin1String("folder"))
+            return IoErrorFromErrno(EISDIR).reason;
+        return QStringLiteral("it is a %1, not a file: only regular files are read").arg(opened.kind);
+    case FileRead::Failed:
+        return opened.error.reason;
+    default:
+        break;
+    }
+    if (opened.size == 0)
         return QStringLiteral("the file is empty");
     return QStringLiteral("not an image in a format Tolvane reads, or a damaged one");
 }

@@ -10,7 +10,12 @@
 #include "core/ArchiveSession.h"
 #include "imaging/MainController.h"
 
+#include <QDeadlineTimer>
 #include <QMap>
+#include <QThread>
+
+#include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -91,8 +96,9 @@ protected:
         (void)desk.SaveMemos(typed);
         const bool memoLink = QByteArray(l.link).startsWith("Cat/Text/");
         for (int s = 0; s < 4 && memoLink; ++s) {
-            if (desk.Slot(s).shown)
+            if (desk.Slot(s).shown) {
                 EXPECT_EQ(desk.Slot(s).page == 0, !desk.Slot(s).namesFiles) << "a memo link shows no memo";
+            }
         }
         desk.Click(0);
         (void)desk.DeleteClicked();
@@ -145,4 +151,147 @@ TEST_F(HostileArchiveTest, ACategoryLinkedToAnotherIsTheSameCategory)
     const PageResult moved = session.MovePageToCategory(0, A("Alias"));
     EXPECT_EQ(moved.message, kSameCategoryMessage);
     EXPECT_EQ(ReadAll(A("Cat/FileList.txt")), "00000002\r\n00000001.jpg\r\n00000002.jpg\r\n");
+}
+
+// Contents no program of the archive writes: each is read only in part or
+// not at all, shown in bounded form, and never written over.
+TEST_F(HostileArchiveTest, OversizedAndSpecialFilesAreReadBoundedAndNeverWritten)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* file;        // the file that must stay as it is
+        bool listReadOnly;       // the window shows the list, never writes it
+        int pages;               // pages shown
+        const char* addRefusal;  // what add says instead of filing
+        const char* checkSays;   // in the check's output
+    };
+    const QByteArray longLine = QByteArray(5 << 20, 'x');
+    QByteArray manyPages = "00020000\r\n";
+    for (int i = 1; i <= 20000; ++i)
+        manyPages += QByteArray::number(i).rightJustified(8, '0') + ".jpg\r\n";
+    const Case cases[] = {
+        {"memo past the limit",
+         [this] { ASSERT_TRUE(WriteAll(A("Cat/Text/00000001.txt"), QByteArray(2 << 20, 'm'))); },
+         "Cat/Text/00000001.txt", false, 2, nullptr, nullptr},
+        {"list line of 5 MB",
+         [&] {
+             ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), "00000002\r\n00000001.jpg\r\n" + longLine + "\r\n00000002.jpg\r\n"));
+         },
+         "Cat/FileList.txt", true, 3, "tolvane-batch check --repair", "bytes long, longer than any page entry"},
+        {"list of 20000 pages",
+         [&] { ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), manyPages)); },
+         "Cat/FileList.txt", false, 20000, "1000", "the page image of page 20000"},
+        {"one page on 100000 lines",
+         [&] { ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), "00000002\r\n" + QByteArray("00000001.jpg\r\n").repeated(100000))); },
+         "Cat/FileList.txt", false, 100000, "1000", "(99999 in all) have the page number of line 2"},
+        {"named pipes for page files",
+         [this] {
+             for (const char* f : {"Cat/Thumb/00000001.jpg", "Cat/Image/00000001.jpg"}) {
+                 ASSERT_TRUE(QFile::remove(A(f)));
+                 ASSERT_EQ(::mkfifo(QFile::encodeName(A(f)).constData(), 0600), 0);
+             }
+         },
+         nullptr, false, 2, nullptr, "not there"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(Archive()).removeRecursively() && QDir().mkpath(Archive()));
+        Build();
+        c.make();
+        if (HasFatalFailure())
+            return;
+        const QByteArray before = c.file ? ReadAll(A(c.file)) : QByteArray();
+
+        Settings settings;
+        MainController desk(Archive(), settings);
+        desk.SelectCategory(QStringLiteral("Cat"));
+        EXPECT_EQ(desk.Session.Grid.P, c.pages);
+        EXPECT_EQ(desk.Session.ListReadOnly, c.listReadOnly);
+        if (QByteArray(c.name).startsWith("memo")) {
+            EXPECT_FALSE(desk.Slot(0).memoEditable);
+            EXPECT_EQ(desk.Slot(0).note, kMemoCutMessage);
+            EXPECT_LE(desk.Slot(0).memo.size(), kMemoReadLimit);
+            EXPECT_TRUE(desk.Slot(1).memoEditable);
+        }
+        for (int s = 0; s < 4; ++s) {
+            if (desk.Slot(s).shown) {
+                EXPECT_LE(desk.Slot(s).memo.size(), kMemoReadLimit);
+            }
+        }
+        std::array<QString, 4> typed;
+        typed.fill(QStringLiteral("typed"));
+        (void)desk.SaveMemos(typed);
+        desk.Click(0);
+        (void)desk.CopyClicked();
+
+        const Outcome add = Batch(On("add", "Cat", {Small()}));
+        if (c.addRefusal) {
+            EXPECT_NE(add.exitCode, 0);
+            EXPECT_TRUE(add.err.contains(c.addRefusal)) << add.err.left(300).constData();
+        }
+        EXPECT_LT(add.err.size(), 2000);
+        const Outcome check = Batch(On("check", QString()));
+        if (c.checkSays) {
+            EXPECT_TRUE(check.out.contains(c.checkSays)) << check.out.left(300).constData();
+        }
+        for (const QByteArray& line : check.out.split('\n'))
+            EXPECT_LT(line.size(), 400) << "a finding in bounded words";
+        EXPECT_LT(check.out.count('\n'), 3 * 20000 + 10) << "one finding a file at most";
+        (void)Batch(On("check", QString(), {"--decode", "--repair"}));
+        if (c.file) {
+            EXPECT_EQ(ReadAll(A(c.file)), before) << "never written over";
+        }
+    }
+}
+
+TEST_F(HostileArchiveTest, AnInputThatIsNoFileIsRefusedAtOnceSayingWhatItIs)
+{
+    MakeCategory("Cat");
+    const QString pipe = O("scan.jpg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    for (const auto& [input, why] : {std::pair{pipe, QByteArray("it is a named pipe, not a file")},
+                                     {QStringLiteral("/dev/zero"), QByteArray("it is a device, not a file")},
+                                     {Out(), Reason(EISDIR)}}) {
+        const Outcome add = Batch(On("add", "Cat", {input}));
+        EXPECT_EQ(add.exitCode, 1) << input.toStdString();
+        EXPECT_TRUE(add.err.contains(why)) << add.err.constData();
+    }
+    EXPECT_FALSE(QFileInfo::exists(A("Cat/FileList.txt")));
+}
+
+// A repair with a thousand thumbnails to make stops at SIGTERM between two
+// of them, not at the end of the category, and gives the shared lock back.
+TEST_F(HostileArchiveTest, ARepairStopsBetweenFilesAtSigtermAndGivesTheLockBack)
+{
+    MakeCategory("Cat");
+    ASSERT_TRUE(WriteAll(A("NetLock.CTL"), "0\r\n"));
+    const QString picture = O("page.jpg");
+    ASSERT_TRUE(ImgKitJpegFileSave(picture, MakePicture(600, 820), 90));
+    QByteArray list = "00000999\r\n";
+    for (int i = 1; i <= 999; ++i) {
+        const QByteArray name = QByteArray::number(i).rightJustified(8, '0') + ".jpg";
+        ASSERT_EQ(::link(QFile::encodeName(picture).constData(), QFile::encodeName(A("Cat/Image/" + name)).constData()), 0);
+        list += name + "\r\n";
+    }
+    ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), list));
+    const auto made = [&] { return QDir(A("Cat/Thumb")).entryList(QDir::Files).size(); };
+
+    auto repair = Start(On("check", "Cat", {"--repair"}), Env());
+    QDeadlineTimer first(60000);
+    while (made() == 0 && repair->state() == QProcess::Running && !first.hasExpired())
+        QThread::msleep(5);
+    ASSERT_EQ(repair->state(), QProcess::Running) << "ended before it made a thumbnail";
+    ::kill(pid_t(repair->processId()), SIGTERM);
+    const Outcome stopped = Finish(*repair, 30000);
+    EXPECT_EQ(stopped.exitCode, 128 + SIGTERM) << stopped.err.constData();
+    EXPECT_TRUE(stopped.err.contains("stopped by signal")) << stopped.err.constData();
+    EXPECT_LT(made(), 999) << "stopped inside the category";
+    EXPECT_EQ(ReadAll(A("NetLock.CTL")), "0\r\n");
+    EXPECT_EQ(ReadAll(A("Cat/FileList.txt")), list) << "the list is written only by a whole repair";
+    // The next repair finishes what was left.
+    const Outcome rest = Batch(On("check", "Cat", {"--repair"}));
+    EXPECT_EQ(rest.exitCode, 1) << rest.err.constData();  // there were findings, all mended
+    EXPECT_EQ(made(), 999);
+    EXPECT_TRUE(Succeeded(Batch(On("check", "Cat"))));
 }

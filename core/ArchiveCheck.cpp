@@ -897,10 +897,33 @@ std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptio
     return out;
 }
 
-std::vector<CheckFinding> CheckLockFile(const QString& root)
+std::vector<CheckFinding> CheckLockFile(const QString& root, const CheckOptions& options)
 {
     std::vector<CheckFinding> out;
     struct stat st {};
+    const QString guard = ResolveExistingPath(root + QStringLiteral("/NetLock.CTL.lock"));
+    if (::lstat(QFile::encodeName(guard).constData(), &st) == 0) {
+        CheckFinding f;
+        f.kind = FindingKind::Leftover;
+        f.file = guard.mid(guard.lastIndexOf(u'/') + 1);
+        const std::optional<OwnerToken> owner = OwnerToken::Parse(QString::fromUtf8(ReadWholeFile(guard).value_or(QByteArray())).trimmed());
+        f.what = QStringLiteral("the guard of the lock file is there (%1): a workstation is taking the lock, "
+                                "or one died doing so")
+                     .arg(owner ? owner->Describe() : QStringLiteral("no owner in it"));
+        f.mendable = S_ISREG(st.st_mode);
+        if (options.repair && f.mendable) {
+            const QDateTime serverNow = ServerTimeIn(root);
+            const QDateTime modified = QFileInfo(guard).lastModified().toUTC();
+            if (!serverNow.isValid() || modified.secsTo(serverNow) <= kStaleGuardSeconds) {
+                f.how = QStringLiteral("too new: it may belong to a taking in progress");
+            } else {
+                IoError error;
+                f.mended = RemoveFileRetrying(guard, &error);
+                f.how = f.mended ? QStringLiteral("removed") : QStringLiteral("cannot be removed: ") + error.reason;
+            }
+        }
+        out.push_back(std::move(f));
+    }
     const QString path = ResolveExistingPath(root + QStringLiteral("/NetLock.CTL"));
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
         return out;

@@ -93,8 +93,10 @@ std::vector<CheckFinding> CheckCategory(const QString& folder, const CheckOption
 std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptions& options);
 
 // The lock file of the archive root: reported when something other than a
-// regular file stands there (a link, a folder, a pipe); never mended.
-std::vector<CheckFinding> CheckLockFile(const QString& root);
+// regular file stands there (a link, a folder, a pipe), never mended; and a
+// guard NetLock.CTL.lock left behind, removed with options.repair once it is
+// stale by the file server's clock.
+std::vector<CheckFinding> CheckLockFile(const QString& root, const CheckOptions& options);
 
 // Deletes and moves cut short (their records in the archive root); with
 // options.repair each is finished as it was going (ResolveIntent). Done

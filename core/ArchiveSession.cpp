@@ -318,7 +318,9 @@ PageResult ArchiveSession::StoreNewPage(const QByteArray& pageBytes, const QStri
                 return Failed(IoError{}, kPageLimitMessage);
             const QString number = IssuePageNumber(list, CurrentFolder);
             if (number.isEmpty())
-                return Failed(IoErrorFromErrno(EOVERFLOW));
+                return Failed(IoError{EOVERFLOW, QStringLiteral("the header line of FileList.txt is %1: no page "
+                                                                "number of eight digits is left")
+                                                     .arg(list.lines.value(0).left(20))});
             IoError error;
             const QString image = CurrentFolder + QStringLiteral("/Image/") + number + extension;
             if (!WriteFileAtomically(ResolvePathForWrite(image), pageBytes, &error))

@@ -107,19 +107,31 @@ TakeAttempt TryTakeLock(const QString& folder, const OwnerToken& token)
     if (guard.Result() == WriteGuard::Outcome::Busy) {
         // Another workstation is taking it at this very moment.
         attempt.before = LockState::Taken;
+        attempt.guardBusy = true;
+        attempt.guardHolder = guard.Holder();
         return attempt;
     }
     // Without a guard (a read-only folder) the write below fails as well.
     attempt.before = ReadLockState(folder);
-    if (attempt.before == LockState::Free)
-        attempt.taken = guard.Held() && WriteFileAtomically(NetLockPath(folder), TakenBy(token));
+    if (attempt.before != LockState::Free)
+        return attempt;
+    if (!guard.Held()) {
+        attempt.error = guard.Error();
+        return attempt;
+    }
+    attempt.taken = WriteFileAtomically(NetLockPath(folder), TakenBy(token), &attempt.error);
     return attempt;
 }
 
-bool TakeLock(const QString& folder, const OwnerToken& token)
+bool TakeLock(const QString& folder, const OwnerToken& token, IoError* error)
 {
     WriteGuard guard = WriteGuard::Acquire(GuardPath(folder), kGuardWaitMs);
-    return guard.Held() && WriteFileAtomically(NetLockPath(folder), TakenBy(token));
+    if (!guard.Held()) {
+        if (error)
+            *error = guard.Result() == WriteGuard::Outcome::Busy ? IoError{EBUSY, guard.Holder()} : guard.Error();
+        return false;
+    }
+    return WriteFileAtomically(NetLockPath(folder), TakenBy(token), error);
 }
 
 GiveBack GiveBackLock(const QString& folder, const OwnerToken& token)
@@ -134,14 +146,17 @@ GiveBack GiveBackLock(const QString& folder, const OwnerToken& token)
     return WriteFileAtomically(NetLockPath(folder), kFree) ? GiveBack::GivenBack : GiveBack::NotWritten;
 }
 
-LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken)
+LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken,
+                         TakeAttempt* attempt)
 {
-    const TakeAttempt attempt = TryTakeLock(folder, token);
-    if (attempt.taken)
+    TakeAttempt local;
+    TakeAttempt& a = attempt ? *attempt : local;
+    a = TryTakeLock(folder, token);
+    if (a.taken)
         return LockTaking::Taken;
-    if (attempt.before == LockState::Free)
+    if (a.before == LockState::Free)
         return LockTaking::NotWritten;  // free, but this workstation cannot write the file
     if (!forceWhenTaken || !forceWhenTaken())
         return LockTaking::Refused;
-    return TakeLock(folder, token) ? LockTaking::TakenOver : LockTaking::NotWritten;
+    return TakeLock(folder, token, &a.error) ? LockTaking::TakenOver : LockTaking::NotWritten;
 }

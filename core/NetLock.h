@@ -1,4 +1,6 @@
 #pragma once
+
+#include "core/ArchiveFiles.h"
 // The shared-write lock of an archive used from several workstations.
 //
 // NetLock.CTL, in the archive root (the program's folder), marks the archive
@@ -46,6 +48,12 @@ struct TakeAttempt {
     LockState before = LockState::Unreadable;  // the state found
     bool taken = false;                        // true: the file said free and now says taken by the token
                                                // (false when it said free but could not be written)
+    // The guard NetLock.CTL.lock was held by someone else for the whole
+    // wait (another workstation taking the lock at this moment, or one that
+    // died doing so less than a stale guard's age ago): its holder.
+    bool guardBusy = false;
+    QString guardHolder;
+    IoError error;  // why the lock file could not be written
 };
 
 // Reads the state and, when it is free, takes the lock for `token`, as one
@@ -57,7 +65,7 @@ TakeAttempt TryTakeLock(const QString& folder, const OwnerToken& token);
 
 // Writes the taken state with `token`, whatever the file said (the forced
 // takeover), under the same guard.
-bool TakeLock(const QString& folder, const OwnerToken& token);
+bool TakeLock(const QString& folder, const OwnerToken& token, IoError* error = nullptr);
 
 enum class GiveBack {
     GivenBack,   // it said taken by the token and now says free
@@ -82,4 +90,7 @@ enum class LockTaking {
 // `forceWhenTaken` is asked (the main window asks the user, tolvane-batch
 // answers with its --force) and on true TakeLock forces it. Whoever gets
 // Taken or TakenOver gives the lock back with GiveBackLock when done.
-LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken);
+// `attempt`, when given, gets what TryTakeLock found (why NotWritten, a busy
+// guard behind Refused).
+LockTaking TakeWriteLock(const QString& folder, const OwnerToken& token, const std::function<bool()>& forceWhenTaken,
+                         TakeAttempt* attempt = nullptr);

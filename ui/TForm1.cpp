@@ -31,6 +31,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPrinter>
@@ -397,11 +398,32 @@ void TForm1::PaintSelection()
     }
 }
 
+namespace {
+
+// A count always shown whole: in the form's font when it fits, else in a
+// smaller one (a list past the page limit may hold a million pages).
+void ShowWhole(QLabel* field, const QString& text)
+{
+    QFont font = field->font();
+    if (!field->property("formPixels").isValid())
+        field->setProperty("formPixels", font.pixelSize());
+    int pixels = field->property("formPixels").toInt();
+    const int room = field->contentsRect().width() - 2;
+    font.setPixelSize(pixels);
+    while (pixels > 6 && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPixelSize(--pixels);
+    field->setFont(font);
+    field->setText(text);
+    field->setToolTip(font.pixelSize() == field->property("formPixels").toInt() ? QString() : text);
+}
+
+}  // namespace
+
 void TForm1::UpdateStatus()
 {
-    ui_->StaticText2->setText(QString::number(Grid.P));
-    ui_->StaticText4->setText(QString::number(Grid.MarkedCount()));
-    ui_->StaticText6->setText(Grid.K < 0 ? kNone : QString::number(Grid.K + 1));
+    ShowWhole(ui_->StaticText2, QString::number(Grid.P));
+    ShowWhole(ui_->StaticText4, QString::number(Grid.MarkedCount()));
+    ShowWhole(ui_->StaticText6, Grid.K < 0 ? kNone : QString::number(Grid.K + 1));
 }
 
 void TForm1::SaveVisibleMemos()

@@ -27,9 +27,9 @@ namespace {
 
 QString FindingLine(const QString& category, const CheckFinding& f)
 {
-    QString where = category;
+    QString where = EscapedName(category);
     if (!f.file.isEmpty())
-        where = where.isEmpty() ? f.file : where + u'/' + f.file;
+        where = where.isEmpty() ? EscapedName(f.file) : where + u'/' + EscapedName(f.file);
     QString line = where + QStringLiteral(": ") + f.what;
     if (!f.how.isEmpty())
         line += (f.mended ? QStringLiteral("; mended: ") : QStringLiteral("; left: ")) + f.how;
@@ -133,7 +133,7 @@ int RunCheck(const QStringList& argv)
     const int workers = repair ? 0 : std::clamp(QThread::idealThreadCount(), 1, 4) - 1;
     // Deletes and moves cut short are finished first: until then their pages
     // are neither orphans nor missing.
-    report(QString(), CheckLockFile(archive));
+    report(QString(), CheckLockFile(archive, options));
     report(QString(), CheckIntents(archive, options));
     std::vector<std::promise<std::vector<CheckFinding>>> results(std::size_t(categories.size()));
     std::atomic<qsizetype> nextCategory{0};

@@ -94,8 +94,21 @@ public:
     // page; prints the page line, or why not. `source` names it on both.
     Result File(ImageHandle image, const QString& source)
     {
+        ImgKitInfo info{};
+        const bool known = ImgKitImageInfo(image, info);
         if (!ImgKitMakeFullColour(image)) {
-            PrintError(QStringLiteral("'%1': %2 (cannot convert it to 24 bits per pixel)").arg(source, kUnreadableFormat));
+            // Most often the size: the picture would not fit the image
+            // layer's largest block at 24 bits.
+            const qint64 rowBytes = (qint64(info.width) * 3 + 3) / 4 * 4;
+            if (known && rowBytes * info.height > qint64(kMaxDibBytes))
+                PrintError(QStringLiteral("'%1': %2 (the picture is %3 × %4 pixels: at 24 bits per pixel it "
+                                          "exceeds the %5 MB the image layer takes)")
+                               .arg(source, kUnreadableFormat)
+                               .arg(info.width)
+                               .arg(info.height)
+                               .arg(qint64(kMaxDibBytes) >> 20));
+            else
+                PrintError(QStringLiteral("'%1': %2 (cannot convert it to 24 bits per pixel)").arg(source, kUnreadableFormat));
             return Result::Skipped;
         }
         const PageImages made = AutoProcessImage(image, processing_.settings);
@@ -120,7 +133,7 @@ public:
             return Result::Stop;
         }
         ++filed_;
-        PrintLine(session_.Pages.lines.last() + u'\t' + source);
+        PrintLine(session_.Pages.lines.last() + u'\t' + EscapedName(source));
         return Result::Filed;
     }
 

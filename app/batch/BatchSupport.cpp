@@ -3,6 +3,7 @@
 #include "core/ArchiveFiles.h"
 #include "core/Categories.h"
 #include "core/NetLock.h"
+#include "core/WriteGuard.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -67,6 +68,26 @@ void PrintError(const QString& message)
     ClearProgress();
     std::fprintf(stderr, "%s: %s\n", kProgram, message.toLocal8Bit().constData());
     std::fflush(stderr);
+}
+
+QString EscapedName(const QString& name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        switch (c.unicode()) {
+        case u'\\': out += QStringLiteral("\\\\"); break;
+        case u'\n': out += QStringLiteral("\\n"); break;
+        case u'\t': out += QStringLiteral("\\t"); break;
+        case u'\r': out += QStringLiteral("\\r"); break;
+        default:
+            if (c.category() == QChar::Other_Control || c == QChar(0x2028) || c == QChar(0x2029))
+                out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    return out;
 }
 
 void PrintLine(const QString& line)
@@ -293,7 +314,8 @@ int WriteLock::Take(const QString& archive, bool force)
     if (!shared_)
         return kExitOk;
     token_ = NewOwnerToken();
-    const LockTaking taking = TakeWriteLock(archive, token_, [&] { return force; });
+    TakeAttempt attempt;
+    const LockTaking taking = TakeWriteLock(archive, token_, [&] { return force; }, &attempt);
     switch (taking) {
     case LockTaking::Taken:
         held_ = true;
@@ -303,12 +325,25 @@ int WriteLock::Take(const QString& archive, bool force)
         PrintError(QStringLiteral("took the shared-write lock of '%1' over (--force)").arg(archive));
         return kExitOk;
     case LockTaking::Refused:
+        if (attempt.guardBusy && ReadLockState(archive) == LockState::Free) {
+            // The lock says free; only its guard is held (a take in progress,
+            // or the leftover of one that died, removed once stale).
+            PrintError(QStringLiteral("the write lock of '%1' is free, but its guard NetLock.CTL.lock is held "
+                                      "(%2): another workstation is taking the lock, or one died doing so; "
+                                      "try again (a guard left by a crash goes after %3 s)")
+                           .arg(archive, attempt.guardHolder.isEmpty() ? QStringLiteral("by nobody known")
+                                                                       : attempt.guardHolder)
+                           .arg(kStaleGuardSeconds));
+            return kExitLocked;
+        }
         PrintError(QStringLiteral("the archive '%1' is shared and %2 holds its write lock "
                                   "(NetLock.CTL); --force takes it over, as the lock button's \"Yes\" does")
                        .arg(archive, LockHolderText(archive)));
         return kExitLocked;
     case LockTaking::NotWritten:
-        PrintError(QStringLiteral("cannot write the shared-write lock '%1'").arg(NetLockPath(archive)));
+        PrintError(QStringLiteral("cannot write the shared-write lock '%1': %2")
+                       .arg(NetLockPath(archive), attempt.error.reason.isEmpty() ? QStringLiteral("unknown reason")
+                                                                                 : attempt.error.reason));
         return kExitFailure;
     }
     return kExitFailure;

@@ -30,6 +30,10 @@ inline constexpr int kExitLocked = 3;
 void PrintError(const QString& message);
 // One line on standard output, written out at once.
 void PrintLine(const QString& line);
+// A name as it goes into a line of output: a backslash, a line break, a tab
+// or any other control character written as an escape (\\, \n, \t, \r,
+// \xHH), so that one line stays one page or one finding.
+QString EscapedName(const QString& name);
 
 // The progress line on standard error, shown only when it is a terminal.
 void ShowProgress(const QString& text);

@@ -8,6 +8,7 @@
 #include "tests/batch/BatchTestSupport.h"
 
 #include "core/ArchiveSession.h"
+#include "core/WriteGuard.h"
 #include "imaging/MainController.h"
 
 #include <QDeadlineTimer>
@@ -294,4 +295,64 @@ TEST_F(HostileArchiveTest, ARepairStopsBetweenFilesAtSigtermAndGivesTheLockBack)
     EXPECT_EQ(rest.exitCode, 1) << rest.err.constData();  // there were findings, all mended
     EXPECT_EQ(made(), 999);
     EXPECT_TRUE(Succeeded(Batch(On("check", "Cat"))));
+}
+
+// Each failure names its cause, and a name never breaks the one-line-a-page
+// output.
+TEST_F(HostileArchiveTest, EveryFailureNamesItsCause)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        QStringList add;        // the add's operands
+        int addExit;
+        const char* addSays;    // on stderr (or, exit 0, on stdout)
+        const char* checkSays;  // in the check's output, if anything
+    };
+    const QString odd = O("two\nlines\tand\x01.bmp");
+    const Case cases[] = {
+        {"the last page number", [this] { ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), "99999999\r\n")); }, {Small()}, 1,
+         "no page number of eight digits is left", nullptr},
+        {"a name with a line break", [&] { ASSERT_TRUE(QFile::copy(Small(), odd)); }, {odd}, 0,
+         "/two\\nlines\\tand\\x01.bmp\n", nullptr},
+        {"a guard left on the lock",
+         [this] {
+             ASSERT_TRUE(WriteAll(A("NetLock.CTL"), "0\r\n"));
+             ASSERT_TRUE(WriteAll(A("NetLock.CTL.lock"), NewOwnerToken().Line().toUtf8() + "\n"));
+         },
+         {Small()}, 3, "is free, but its guard NetLock.CTL.lock is held", "the guard of the lock file is there"},
+        {"a folder for the lock", [this] { ASSERT_TRUE(QDir().mkpath(A("NetLock.CTL/Image"))); }, {Small()}, 3, "",
+         "NetLock.CTL is a folder, not a file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(Archive()).removeRecursively() && QDir().mkpath(Archive()));
+        MakeCategory("Cat");
+        c.make();
+        if (HasFatalFailure())
+            return;
+        const Outcome add = Batch(On("add", "Cat", c.add));
+        EXPECT_EQ(add.exitCode, c.addExit) << add.err.constData();
+        EXPECT_TRUE((c.addExit == 0 ? add.out : add.err).contains(c.addSays)) << add.out.constData() << add.err.constData();
+        EXPECT_LE(add.out.count('\n'), 1);
+        const Outcome check = Batch(On("check", QString()));
+        if (c.checkSays) {
+            EXPECT_TRUE(check.out.contains(c.checkSays)) << check.out.constData();
+        }
+        EXPECT_FALSE(check.out.contains("NetLock.CTL/")) << "the lock's name is never a category";
+    }
+}
+
+TEST_F(HostileArchiveTest, AReadOnlySharedArchiveSaysWhyTheLockCannotBeTaken)
+{
+    TestVolume volume(Archive(), TestVolume::ReadOnly);
+    if (!volume.Unavailable().isEmpty())
+        GTEST_SKIP() << qPrintable(volume.Unavailable());
+    MakeCategory("Cat");
+    ASSERT_TRUE(WriteAll(A("NetLock.CTL"), "0\r\n"));
+    ASSERT_TRUE(volume.Seal());
+    const Outcome add = Batch(On("add", "Cat", {Small()}));
+    EXPECT_EQ(add.exitCode, 1);
+    EXPECT_TRUE(add.err.contains("cannot write the shared-write lock")) << add.err.constData();
+    EXPECT_TRUE(add.err.contains(Reason(EROFS))) << add.err.constData();
 }

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 const QString kMemoCutMessage =
-    QStringLiteral("メモが長すぎるため、最初の 1 MB だけを表示しています（編集できません）");
+    QStringLiteral("メモが長すぎるため、一部だけを表示しています（編集できません）");
 
 QString NormalizeLineBreaks(const QString& text)
 {
@@ -42,6 +42,32 @@ std::optional<MemoText> ReadMemo(const QString& path)
         return std::nullopt;
     MemoText memo = DecodeMemoBytes(std::move(read.bytes));
     memo.cut = read.status == FileRead::TooLong;
+    // Lines past the line limit are cut for the showing.
+    qsizetype start = 0;
+    QString shown;
+    bool longLine = false;
+    while (start <= memo.text.size()) {
+        qsizetype end = memo.text.indexOf(u'\n', start);
+        if (end < 0)
+            end = memo.text.size();
+        if (end - start > kMemoLineLimit) {
+            if (!longLine) {
+                shown = memo.text.left(start);
+                longLine = true;
+            }
+            shown += QStringView(memo.text).mid(start, kMemoLineLimit);
+            shown += QChar(0x2026);
+        } else if (longLine) {
+            shown += QStringView(memo.text).mid(start, end - start);
+        }
+        if (longLine && end < memo.text.size())
+            shown += u'\n';
+        start = end + 1;
+    }
+    if (longLine) {
+        memo.text = shown;
+        memo.cut = true;
+    }
     return memo;
 }
 

@@ -12,14 +12,18 @@
 struct MemoText {
     QByteArray raw;  // the file's bytes (the first kMemoReadLimit of a longer one)
     QString text;    // as shown: decoded, CR LF / lone CR / lone LF each "\n"
-    // The file is longer than kMemoReadLimit: only its start was read. Such
-    // a memo is shown read-only and never written by the program.
+    // The file is longer than kMemoReadLimit (only its start was read), or
+    // a line longer than kMemoLineLimit was cut in `text`. Such a memo is
+    // shown read-only and never written by the program.
     bool cut = false;
 };
 
 // No memo a person types comes near this: a longer file is read no further.
 inline constexpr qint64 kMemoReadLimit = qint64(1) << 20;
-// "メモが長すぎるため、最初の 1 MB だけを表示しています（編集できません）":
+// Nor a line this long: a memo with a longer line is shown with its lines
+// cut there (laying out one endless line would take the window minutes).
+inline constexpr qsizetype kMemoLineLimit = 4096;
+// "メモが長すぎるため、一部だけを表示しています（編集できません）":
 // shown with a memo cut at the limit.
 extern const QString kMemoCutMessage;
 

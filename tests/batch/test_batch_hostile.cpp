@@ -175,6 +175,9 @@ TEST_F(HostileArchiveTest, OversizedAndSpecialFilesAreReadBoundedAndNeverWritten
         {"memo past the limit",
          [this] { ASSERT_TRUE(WriteAll(A("Cat/Text/00000001.txt"), QByteArray(2 << 20, 'm'))); },
          "Cat/Text/00000001.txt", false, 2, nullptr, nullptr},
+        {"memo of one endless line",
+         [this] { ASSERT_TRUE(WriteAll(A("Cat/Text/00000001.txt"), QByteArray(100000, 'm') + "\r\nend\r\n")); },
+         "Cat/Text/00000001.txt", false, 2, nullptr, nullptr},
         {"list line of 5 MB",
          [&] {
              ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), "00000002\r\n00000001.jpg\r\n" + longLine + "\r\n00000002.jpg\r\n"));
@@ -213,6 +216,8 @@ TEST_F(HostileArchiveTest, OversizedAndSpecialFilesAreReadBoundedAndNeverWritten
             EXPECT_FALSE(desk.Slot(0).memoEditable);
             EXPECT_EQ(desk.Slot(0).note, kMemoCutMessage);
             EXPECT_LE(desk.Slot(0).memo.size(), kMemoReadLimit);
+            for (const QString& line : desk.Slot(0).memo.split(u'\n'))
+                EXPECT_LE(line.size(), kMemoLineLimit + 1) << "shown lines are bounded";
             EXPECT_TRUE(desk.Slot(1).memoEditable);
         }
         for (int s = 0; s < 4; ++s) {

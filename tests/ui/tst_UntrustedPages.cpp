@@ -6,6 +6,8 @@
 #include "tests/ui/UiTestMain.h"
 
 #include "core/Failure.h"
+#include "core/Memo.h"
+#include "core/PageList.h"
 #include "core/Settings.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
@@ -15,6 +17,8 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -95,6 +99,33 @@ private slots:
     {
         form_.reset();
         QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
+    }
+
+    // A list of a million pages (and a memo of one endless line): the
+    // counts are shown whole in their fields, the memo cut and read-only.
+    void aMillionPagesAreCountedWholeAndAnEndlessMemoShownCut()
+    {
+        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
+        QByteArray list = "01000000\r\n";
+        for (int i = 1; i <= 1000000; ++i)
+            list += QByteArray::number(i).rightJustified(8, '0') + ".jpg\r\n";
+        QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")), list));
+        QVERIFY(WriteTestFile(Cat(QStringLiteral("Text/00000001.txt")), QByteArray(50000, 'm') + "\r\n"));
+        Open();
+        QCOMPARE(form_->Grid.P, 1000000);
+        auto* count = form_->findChild<QLabel*>(QStringLiteral("StaticText2"));
+        QCOMPARE(count->text(), QStringLiteral("1000000"));
+        QVERIFY(QFontMetrics(count->font()).horizontalAdvance(count->text()) <= count->contentsRect().width());
+        QPlainTextEdit* memo = form_->SlotAt(0).memo;
+        QVERIFY(memo->isReadOnly());
+        QVERIFY(memo->toPlainText().endsWith(kMemoCutMessage));
+        QVERIFY(memo->toPlainText().size() < 5000);
+        QVERIFY(!form_->SlotAt(1).memo->isReadOnly());
+        // Full: no page is added.
+        prompt_.openFileHandlers.push_back([this](const OpenFileRequest&) { return Cat(QStringLiteral("Image/x.jpg")); });
+        Click("Menu08");
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{kPageLimitMessage});
+        prompt_.openFileHandlers.clear();
     }
 
     void entriesThatAreNotFileNamesAreListedButReadNothing()

@@ -10,6 +10,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -207,41 +208,47 @@ int OpenArchiveFile(const QString& path, FileRead& r, bool followLink)
     return fd;
 }
 
-FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink)
+FileRead ReadArchiveChunks(const QString& path, const std::function<bool(const char*, qsizetype)>& take,
+                           bool followLink)
 {
     FileRead r;
     const int fd = OpenArchiveFile(path, r, followLink);
     if (fd < 0)
         return r;
-    const qint64 wanted = std::min<qint64>(r.size, limit);
-    r.bytes.resize(qsizetype(std::max<qint64>(wanted, 0)));
-    qint64 got = 0;
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
     for (;;) {
-        if (got == r.bytes.size()) {
-            // The file may have grown since fstat.
-            if (got >= limit)
-                break;
-            r.bytes.resize(qsizetype(std::min<qint64>(limit, got + 65536)));
-        }
-        const ssize_t n = ::read(fd, r.bytes.data() + got, size_t(r.bytes.size() - got));
+        const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             r.status = FileRead::Failed;
             r.error = IoErrorFromErrno(errno);
-            r.bytes.clear();
-            ::close(fd);
-            return r;
+            break;
         }
         if (n == 0)
             break;
-        got += n;
+        if (!take(chunk.constData(), qsizetype(n))) {
+            r.status = FileRead::TooLong;
+            break;
+        }
     }
-    r.bytes.resize(qsizetype(got));
-    char more = 0;
-    const bool longer = got >= limit && (r.size > limit || ::read(fd, &more, 1) == 1);
     ::close(fd);
-    r.status = longer ? FileRead::TooLong : FileRead::Read;
+    return r;
+}
+
+FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink)
+{
+    QByteArray bytes;
+    FileRead r = ReadArchiveChunks(
+        path,
+        [&](const char* data, qsizetype n) {
+            const qsizetype room = qsizetype(std::max<qint64>(limit - bytes.size(), 0));
+            bytes.append(data, std::min(room, n));
+            return n <= room;  // a byte past the limit: the file is longer
+        },
+        followLink);
+    if (r.status == FileRead::Read || r.status == FileRead::TooLong)
+        r.bytes = std::move(bytes);
     return r;
 }
 

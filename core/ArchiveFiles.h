@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // Why a file operation failed: the system's error number and its text
@@ -85,6 +86,10 @@ struct FileRead {
 // `followLink`: a file the user chose (an import) may be reached through a
 // link; an archive's own files never are.
 FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink = false);
+// The same file read a chunk at a time into `take`, which returns false to
+// read no further (status TooLong then). Nothing is held but one chunk.
+FileRead ReadArchiveChunks(const QString& path, const std::function<bool(const char*, qsizetype)>& take,
+                           bool followLink = false);
 // The same file opened for reading by the caller, who closes it: its
 // descriptor, or -1 with `status` saying why (size in status.size).
 int OpenArchiveFile(const QString& path, FileRead& status, bool followLink = false);

@@ -159,32 +159,18 @@ private:
 ListFile ReadListFile(const QString& path)
 {
     ListFile list;
-    FileRead opened;
-    const int fd = OpenArchiveFile(path, opened);
-    list.status = opened.status;
-    list.kind = opened.kind;
-    list.error = opened.error;
-    if (fd < 0)
-        return list;
     ListSplitter splitter(list);
-    QByteArray chunk(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            list.status = FileRead::Failed;
-            list.error = IoErrorFromErrno(errno);
-            list.lines.clear();
-            ::close(fd);
-            return list;
-        }
-        if (n == 0)
-            break;
-        splitter.Feed(chunk.constData(), n);
-    }
-    ::close(fd);
-    splitter.Finish();
+    const FileRead read = ReadArchiveChunks(path, [&](const char* data, qsizetype n) {
+        splitter.Feed(data, n);
+        return true;
+    });
+    list.status = read.status;
+    list.kind = read.kind;
+    list.error = read.error;
+    if (read.status == FileRead::Read)
+        splitter.Finish();
+    else
+        list.lines.clear();
     return list;
 }
 

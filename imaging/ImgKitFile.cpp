@@ -47,7 +47,10 @@ ImageHandle ImgKitFileLoad(const QString& path)
     // pipe, a device or a folder is refused before any read. A file the user
     // chose may be reached through a link; page files never are (their paths
     // are empty then, see ImagePath).
-    FileRead read = ReadArchiveFile(path, kMaxFileBytes + 1, true);
+    // One stat first: a file larger than any picture we take is not read.
+    if (QFileInfo(ResolveExistingPath(path)).size() > kMaxFileBytes)
+        return {};
+    FileRead read = ReadArchiveFile(path, kMaxFileBytes, true);
     if (read.status != FileRead::Read || read.bytes.isEmpty())
         return {};
     return ImgKitMemoryLoad(read.bytes);

@@ -854,6 +854,17 @@ private:
 
 }  // namespace
 
+namespace {
+
+// True when the file was last written longer ago than a stale guard by the
+// file server's clock (`serverNow`; invalid: not known, so not old).
+bool OlderThanAStaleGuard(const QString& path, const QDateTime& serverNow)
+{
+    return serverNow.isValid() && QFileInfo(path).lastModified().toUTC().secsTo(serverNow) > kStaleGuardSeconds;
+}
+
+}  // namespace
+
 std::vector<CheckFinding> CheckCategory(const QString& folder, const CheckOptions& options)
 {
     return Checker(folder, options).Run();
@@ -883,8 +894,7 @@ std::vector<CheckFinding> CheckLeftovers(const QString& folder, const CheckOptio
                 asked = true;
             }
             const QString path = folder + u'/' + e.name;
-            const QDateTime modified = QFileInfo(path).lastModified().toUTC();
-            if (!serverNow.isValid() || modified.secsTo(serverNow) <= kStaleGuardSeconds) {
+            if (!OlderThanAStaleGuard(path, serverNow)) {
                 f.how = QStringLiteral("too new: it may belong to a write in progress");
             } else {
                 QFile file(path);
@@ -912,9 +922,7 @@ std::vector<CheckFinding> CheckLockFile(const QString& root, const CheckOptions&
                      .arg(owner ? owner->Describe() : QStringLiteral("no owner in it"));
         f.mendable = S_ISREG(st.st_mode);
         if (options.repair && f.mendable) {
-            const QDateTime serverNow = ServerTimeIn(root);
-            const QDateTime modified = QFileInfo(guard).lastModified().toUTC();
-            if (!serverNow.isValid() || modified.secsTo(serverNow) <= kStaleGuardSeconds) {
+            if (!OlderThanAStaleGuard(guard, ServerTimeIn(root))) {
                 f.how = QStringLiteral("too new: it may belong to a taking in progress");
             } else {
                 IoError error;

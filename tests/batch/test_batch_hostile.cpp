@@ -315,6 +315,7 @@ TEST_F(HostileArchiveTest, EveryFailureNamesItsCause)
         const char* checkSays;  // in the check's output, if anything
     };
     const QString odd = O("two\nlines\tand\x01.bmp");
+    const QString huge = O("huge.tif");  // 1 bit a pixel: a small file, 2.5 GB at 24 bits
     const Case cases[] = {
         {"the last page number", [this] { ASSERT_TRUE(WriteAll(A("Cat/FileList.txt"), "99999999\r\n")); }, {Small()}, 1,
          "no page number of eight digits is left", nullptr},
@@ -326,6 +327,9 @@ TEST_F(HostileArchiveTest, EveryFailureNamesItsCause)
              ASSERT_TRUE(WriteAll(A("NetLock.CTL.lock"), NewOwnerToken().Line().toUtf8() + "\n"));
          },
          {Small()}, 3, "is free, but its guard NetLock.CTL.lock is held", "the guard of the lock file is there"},
+        {"a picture past the image layer's limit at 24 bits",
+         [&] { ASSERT_TRUE(ImgKitTiffFileSave(huge, ImageHandle::NewDib(30000, 30000, 1, 2))); }, {huge}, 1,
+         "the picture is 30000 × 30000 pixels", nullptr},
         {"a folder for the lock", [this] { ASSERT_TRUE(QDir().mkpath(A("NetLock.CTL/Image"))); }, {Small()}, 3, "",
          "NetLock.CTL is a folder, not a file"},
     };

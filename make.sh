@@ -12,13 +12,16 @@ cd "$(dirname "$0")"
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
 libturbojpeg0-dev libjpeg-dev libtiff-dev libsane-dev libsane1 sane-utils sane-airscan libheif-dev libde265-0 libdav1d6 libaom3 libx265-199 fonts-ipafont-gothic xvfb xauth \
-cups"
+cups libicu-dev libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesseract-ocr-eng libpoppler-qt6-dev libqpdf-dev"
+# Recognised text: Tesseract with its Japanese and English language data; the
+# search folds text with ICU; PDF files are read with poppler and written
+# with qpdf.
 # Printing goes through CUPS: Qt's CUPS plug-in (libcupsprintersupport.so) is
 # part of libqt6printsupport6, which qt6-base-dev brings. The print tests run
 # a scheduler of their own with a cups-pdf queue and read the PDFs back with
 # poppler.
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip \
-cups printer-driver-cups-pdf poppler-utils samba smbnetfs fuse3 faketime"
+cups printer-driver-cups-pdf poppler-utils qpdf samba smbnetfs fuse3 faketime"
 # The network-drive tests run a private Samba server on 127.0.0.1 and mount
 # its share twice through FUSE with smbnetfs, one client per mount; faketime
 # puts one of them off the server's clock.

@@ -1,0 +1,205 @@
+#include "core/PageText.h"
+
+#include "core/PageList.h"
+
+#include <QStringList>
+
+const QString kWordsFolder = QStringLiteral("Words");
+
+namespace {
+
+const QByteArray kMagic = QByteArrayLiteral("tolvane-words 1");
+
+// Characters written without spaces between them.
+bool IsUnspaced(char32_t c)
+{
+    if ((c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF)
+        || (c >= 0xFF00 && c <= 0xFFEF) || (c >= 0x20000 && c <= 0x3FFFF))
+        return true;
+    return false;
+}
+
+char32_t FirstOf(const QString& s)
+{
+    if (s.isEmpty())
+        return 0;
+    const QChar c = s.at(0);
+    return c.isHighSurrogate() && s.size() > 1 ? QChar::surrogateToUcs4(c, s.at(1)) : c.unicode();
+}
+
+char32_t LastOf(const QString& s)
+{
+    if (s.isEmpty())
+        return 0;
+    const QChar c = s.back();
+    return c.isLowSurrogate() && s.size() > 1 ? QChar::surrogateToUcs4(s.at(s.size() - 2), c) : c.unicode();
+}
+
+QByteArray Escaped(const QString& text)
+{
+    QByteArray out;
+    const QByteArray utf8 = text.toUtf8();
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::optional<QString> Unescaped(QByteArrayView field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i == field.size())
+            return std::nullopt;
+        switch (field[i]) {
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case '\\': out += '\\'; break;
+        default: return std::nullopt;
+        }
+    }
+    return QString::fromUtf8(out);
+}
+
+std::optional<int> Number(QByteArrayView field, int low, int high)
+{
+    bool ok = false;
+    const int n = field.toInt(&ok);
+    if (!ok || n < low || n > high)
+        return std::nullopt;
+    return n;
+}
+
+}  // namespace
+
+QString PageText::Plain(std::vector<std::pair<int, int>>* ranges) const
+{
+    QString out;
+    if (ranges) {
+        ranges->clear();
+        ranges->reserve(words.size());
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const PageWord& w = words[i];
+        if (i > 0) {
+            if (w.line != words[i - 1].line)
+                out += u'\n';
+            else if (!(IsUnspaced(LastOf(words[i - 1].text)) && IsUnspaced(FirstOf(w.text))))
+                out += u' ';
+        }
+        if (ranges)
+            ranges->emplace_back(int(out.size()), int(w.text.size()));
+        out += w.text;
+    }
+    return out;
+}
+
+QByteArray EncodePageText(const PageText& text)
+{
+    QByteArray out = kMagic + '\t' + QByteArray::number(text.width) + '\t' + QByteArray::number(text.height) + '\t'
+                     + Escaped(text.source) + '\n';
+    for (const PageWord& w : text.words) {
+        out += QByteArray::number(w.line) + '\t' + QByteArray::number(w.box.x()) + '\t' + QByteArray::number(w.box.y())
+               + '\t' + QByteArray::number(w.box.width()) + '\t' + QByteArray::number(w.box.height()) + '\t'
+               + QByteArray::number(w.confidence) + '\t' + Escaped(w.text) + '\n';
+    }
+    return out;
+}
+
+std::optional<PageText> DecodePageText(const QByteArray& bytes)
+{
+    if (bytes.size() > kPageTextReadLimit || !bytes.endsWith('\n'))
+        return std::nullopt;
+    constexpr int kMaxSide = 1 << 20;
+    PageText text;
+    qsizetype at = 0;
+    bool first = true;
+    while (at < bytes.size()) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        const QByteArrayView line(bytes.constData() + at, end - at);
+        at = end + 1;
+        const QList<QByteArrayView> fields = [&] {
+            QList<QByteArrayView> f;
+            qsizetype from = 0;
+            for (qsizetype i = 0; i <= line.size(); ++i) {
+                if (i == line.size() || line[i] == '\t') {
+                    f.append(line.sliced(from, i - from));
+                    from = i + 1;
+                }
+            }
+            return f;
+        }();
+        if (first) {
+            first = false;
+            if (fields.size() != 4 || fields[0] != kMagic)
+                return std::nullopt;
+            const auto w = Number(fields[1], 0, kMaxSide), h = Number(fields[2], 0, kMaxSide);
+            const auto source = Unescaped(fields[3]);
+            if (!w || !h || !source)
+                return std::nullopt;
+            text.width = *w;
+            text.height = *h;
+            text.source = *source;
+            continue;
+        }
+        if (fields.size() != 7 || int(text.words.size()) >= kPageTextWordLimit)
+            return std::nullopt;
+        const auto n = Number(fields[0], 0, kPageTextWordLimit), x = Number(fields[1], 0, kMaxSide),
+                   y = Number(fields[2], 0, kMaxSide), w = Number(fields[3], 0, kMaxSide),
+                   h = Number(fields[4], 0, kMaxSide), conf = Number(fields[5], -1, 100);
+        const auto word = Unescaped(fields[6]);
+        if (!n || !x || !y || !w || !h || !conf || !word)
+            return std::nullopt;
+        if (!text.words.empty() && *n < text.words.back().line)
+            return std::nullopt;
+        text.words.push_back(PageWord{*n, QRect(*x, *y, *w, *h), *conf, *word});
+    }
+    if (first)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<PageText> ReadPageText(const QString& path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    const FileRead read = ReadArchiveFile(ResolveExistingPath(path), kPageTextReadLimit);
+    if (read.status != FileRead::Read)
+        return std::nullopt;
+    return DecodePageText(read.bytes);
+}
+
+bool WritePageText(const QString& path, const PageText& text, IoError* error)
+{
+    return WriteFileAtomically(ResolvePathForWrite(path), EncodePageText(text), error);
+}
+
+QString WordsPathOfEntry(const QString& categoryFolder, const QString& entry)
+{
+    if (!IsSafePageEntry(entry))
+        return {};
+    const QString path = categoryFolder + u'/' + kWordsFolder + u'/' + PageNumberOfEntry(entry) + QStringLiteral(".tsv");
+    return IsSymbolicLink(path) || IsSymbolicLink(ResolveExistingPath(path)) ? QString() : path;
+}
+
+QString WordsPath(const QString& categoryFolder, const PageList& list, int index)
+{
+    return WordsPathOfEntry(categoryFolder, PageEntry(list, index));
+}

@@ -7,6 +7,7 @@
 #include "core/Decimal.h"
 #include "core/Memo.h"
 #include "core/PageList.h"
+#include "core/PageText.h"
 
 #include <QDir>
 #include <QFile>
@@ -184,6 +185,7 @@ int PageFormNumber(const QString& name, std::initializer_list<QStringView> exten
 constexpr std::initializer_list<QStringView> kImageExtensions = {u".jpg", u".bmp", u".tif"};
 constexpr std::initializer_list<QStringView> kThumbExtensions = {u".jpg"};
 constexpr std::initializer_list<QStringView> kMemoExtensions = {u".txt"};
+constexpr std::initializer_list<QStringView> kWordsExtensions = {u".tsv"};
 
 QString Number8(int64_t n)
 {
@@ -222,6 +224,7 @@ public:
         OpenSubFolder(image_, QStringLiteral("Image"));
         OpenSubFolder(thumb_, QStringLiteral("Thumb"));
         OpenSubFolder(text_, QStringLiteral("Text"));
+        OpenSubFolder(words_, kWordsFolder, true);  // made with the first recognised text
         if (ReadList()) {
             CheckLines();
             if (Stopped())
@@ -229,7 +232,7 @@ public:
             CheckOrphans();
             CheckHeader();
         }
-        for (const FolderIndex* f : {&top_, &image_, &thumb_, &text_})
+        for (const FolderIndex* f : {&top_, &image_, &thumb_, &text_, &words_})
             CollectLeftovers(*f);
         if (options_.repair)
             Repair();
@@ -263,7 +266,7 @@ private:
         return findings_.back();
     }
 
-    void OpenSubFolder(FolderIndex& index, const QString& name)
+    void OpenSubFolder(FolderIndex& index, const QString& name, bool optional = false)
     {
         const Entry* e = top_.Find(name);
         if (e && e->link) {
@@ -272,6 +275,10 @@ private:
             Add(FindingKind::Link, e->name,
                 QStringLiteral("the %1 folder is a symbolic link (to %2); it is not looked into")
                     .arg(name, Printable(QFileInfo(folder_ + u'/' + e->name).symLinkTarget())));
+            return;
+        }
+        if (!e && optional) {
+            index.relative = name;
             return;
         }
         if (!e || !e->dir) {
@@ -524,7 +531,7 @@ private:
     void CheckOrphans()
     {
         struct Orphans {
-            std::vector<const Entry*> images, thumbs, memos;
+            std::vector<const Entry*> images, thumbs, memos, words;
         };
         std::map<int, Orphans> byNumber;  // in number order
         std::vector<std::pair<const FolderIndex*, const Entry*>> taken;
@@ -546,8 +553,10 @@ private:
                 highest_ = std::max<int64_t>(highest_, number);
                 if (named_.contains(&e))
                     continue;
-                if (listed_.contains(number))
-                    taken.push_back({&index, &e});  // another file of a listed page's number
+                if (listed_.contains(number)) {
+                    if (&index != &words_)  // a listed page's recognised text
+                        taken.push_back({&index, &e});
+                }  // another file of a listed page's number
                 else
                     (byNumber[number].*into).push_back(&e);
             }
@@ -555,6 +564,7 @@ private:
         collect(image_, kImageExtensions, &Orphans::images);
         collect(thumb_, kThumbExtensions, &Orphans::thumbs);
         collect(text_, kMemoExtensions, &Orphans::memos);
+        collect(words_, kWordsExtensions, &Orphans::words);
 
         std::sort(taken.begin(), taken.end(), [](const auto& a, const auto& b) {
             return a.first->Rel(a.second->name) < b.first->Rel(b.second->name);
@@ -594,7 +604,8 @@ private:
             }
             for (const auto& [files, index, kindName] :
                  {std::tuple{&o.thumbs, &thumb_, QStringLiteral("thumbnail")},
-                  std::tuple{&o.memos, &text_, QStringLiteral("memo")}}) {
+                  std::tuple{&o.memos, &text_, QStringLiteral("memo")},
+                  std::tuple{&o.words, &words_, QStringLiteral("recognised text")}}) {
                 for (const Entry* e : *files) {
                     Mend mend;
                     QString what = QStringLiteral("a %1 no list line names").arg(kindName);
@@ -840,7 +851,7 @@ private:
     const CheckOptions& options_;
     std::vector<CheckFinding> findings_;
     std::vector<Mend> mends_;
-    FolderIndex top_, image_, thumb_, text_;
+    FolderIndex top_, image_, thumb_, text_, words_;
     QString listName_;
     QStringList lines_;
     bool rewritable_ = false;

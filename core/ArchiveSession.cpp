@@ -2,6 +2,7 @@
 
 #include "core/Categories.h"
 #include "core/PageIntent.h"
+#include "core/PageText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 
 const QString kCannotSaveMessage = QStringLiteral("ファイルを保存できません");
 const QString kSameCategoryMessage = QStringLiteral("移動元と移動先の分類が同じです");
+const QString kPageChangedMessage = QStringLiteral("文字認識の間にページの画像が変わりました");
 const QString kCopyFailedMessage = QStringLiteral("ファイルのコピーが失敗しました");
 const QString kDestinationListMessage = QStringLiteral("移動先のファイルリストを作成できませんでした");
 const QString kListBusyMessage = QStringLiteral("ファイルリストは他のプログラムが書き込み中です");
@@ -299,7 +301,7 @@ PageResult ArchiveSession::Change(const QString& folder, const std::function<Pag
 // ---- the page operations ----
 
 PageResult ArchiveSession::StoreNewPage(const QByteArray& pageBytes, const QString& extension,
-                                        const QByteArray& thumbBytes)
+                                        const QByteArray& thumbBytes, const PageText* words)
 {
     if (!HasCategory())
         return Failed(IoErrorFromErrno(ENOENT));
@@ -326,11 +328,14 @@ PageResult ArchiveSession::StoreNewPage(const QByteArray& pageBytes, const QStri
             if (!WriteFileAtomically(ResolvePathForWrite(image), pageBytes, &error))
                 return Failed(error);
             imagePath = image;
-            const std::vector<FileWrite> others = {
+            std::vector<FileWrite> others = {
                 {CurrentFolder + QStringLiteral("/Thumb/") + number + QStringLiteral(".jpg"), thumbBytes},
                 {CurrentFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt"), QByteArrayLiteral("\r\n")},
             };
-            if (!WriteFilesWithRollback(others, &error)) {
+            if (words)
+                others.push_back({CurrentFolder + u'/' + kWordsFolder + u'/' + number + QStringLiteral(".tsv"),
+                                  EncodePageText(*words)});
+            if ((words && !MakeWordsFolder(CurrentFolder, &error)) || !WriteFilesWithRollback(others, &error)) {
                 QFile::remove(ResolvePathForWrite(imagePath));
                 imagePath.clear();
                 return Failed(error);
@@ -359,6 +364,29 @@ PageResult ArchiveSession::ReplacePageFiles(int index, const QByteArray& pageByt
         if (!WriteFilesWithRollback({{ImagePath(CurrentFolder, list, at), pageBytes},
                                      {ThumbPath(CurrentFolder, list, at), thumbBytes}},
                                     &error))
+            return Failed(error);
+        // The boxes were on the old picture.
+        if (const QString words = WordsPath(CurrentFolder, list, at); !words.isEmpty())
+            RemoveFileRetrying(ResolveExistingPath(words));
+        return Done();
+    });
+}
+
+PageResult ArchiveSession::StoreRecognisedText(const QString& folder, const QString& entry,
+                                               const ListStamp& imageStamp, const PageText& text, bool replace)
+{
+    return Change(folder, [&](PageList& list) -> PageResult {
+        if (IndexOfEntry(list, entry) < 0)
+            return Gone(list);
+        const QString words = WordsPathOfEntry(folder, entry);
+        if (words.isEmpty())
+            return Failed(IoErrorFromErrno(ELOOP));
+        if (FileStampOf(folder + QStringLiteral("/Image/") + entry) != imageStamp || imageStamp.size < 0)
+            return Failed(IoError{}, kPageChangedMessage);
+        if (!replace && QFileInfo::exists(ResolveExistingPath(words)))
+            return Done();
+        IoError error;
+        if (!MakeWordsFolder(folder, &error) || !WritePageText(words, text, &error))
             return Failed(error);
         return Done();
     });
@@ -509,13 +537,18 @@ PageResult ArchiveSession::MovePageToCategory(int index, const QString& destinat
         ResolvePathForWrite(destinationFolder + QStringLiteral("/Image/") + number + extension),
         ResolvePathForWrite(destinationFolder + QStringLiteral("/Thumb/") + number + QStringLiteral(".jpg")),
         ResolvePathForWrite(destinationFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt")),
+        ResolvePathForWrite(destinationFolder + u'/' + kWordsFolder + u'/' + number + QStringLiteral(".tsv")),
     };
     auto removeCopies = [&] {
         for (const QString& c : copies)
             QFile::remove(c);
     };
-    for (int i = 0; i < 3; ++i) {
-        if (!CopyWhole(sources[std::size_t(i)], copies[i], &error)) {
+    for (int i = 0; i < 4; ++i) {
+        // The recognised text goes along when the page has one.
+        if (i == 3 && !QFileInfo::exists(sources[3]))
+            continue;
+        if ((i == 3 && !MakeWordsFolder(destinationFolder, &error))
+            || !CopyWhole(sources[std::size_t(i)], copies[i], &error)) {
             removeCopies();
             QFile::remove(intent);
             return refreshed(Failed(error, kCopyFailedMessage, true));

@@ -25,6 +25,7 @@
 #include "core/Grid.h"
 #include "core/NetLock.h"
 #include "core/PageList.h"
+#include "core/PageText.h"
 #include "core/WriteGuard.h"
 
 #include <QByteArray>
@@ -71,6 +72,8 @@ bool WriteFilesWithRollback(const std::vector<FileWrite>& files, IoError* error 
 
 // Messages of moving a page to another category.
 extern const QString kSameCategoryMessage;      // "移動元と移動先の分類が同じです"
+// The picture of a page changed while its text was being recognised.
+extern const QString kPageChangedMessage;
 extern const QString kCopyFailedMessage;        // "ファイルのコピーが失敗しました"
 extern const QString kDestinationListMessage;   // "移動先のファイルリストを作成できませんでした"
 
@@ -155,11 +158,15 @@ public:
     // cannot be written (its number stays used in the header in memory);
     // the thumbnail, the memo or FileList.txt cannot be written (every file
     // this call wrote is removed again and the list in memory is as before).
-    PageResult StoreNewPage(const QByteArray& pageBytes, const QString& extension, const QByteArray& thumbBytes);
+    // `words`, when given, is the page's recognised text (Words/N.tsv),
+    // written with the others.
+    PageResult StoreNewPage(const QByteArray& pageBytes, const QString& extension, const QByteArray& thumbBytes,
+                            const PageText* words = nullptr);
 
     // Replaces the image and the thumbnail of the page at `index` under the
     // page's own file names. When the thumbnail cannot be written, the image
-    // is put back as it was. The page list does not change.
+    // is put back as it was. The page list does not change. The recognised
+    // text of the old picture goes: the page is recognised again.
     PageResult ReplacePageFiles(int index, const QByteArray& pageBytes, const QByteArray& thumbBytes);
 
     // Deletes the page at `index`: FileList.txt without its line is written
@@ -189,6 +196,14 @@ public:
     // destination's list unreadable or not written (kDestinationListMessage,
     // box); this list not written (kCannotSaveMessage, dialog).
     PageResult MovePageToCategory(int index, const QString& destinationFolder);
+
+    // Keeps `text` as the recognised text of the page `entry` of `folder`
+    // (any category), inside that list's guard: only while the entry is
+    // still listed (else kPageGoneMessage) and its image is still the one
+    // recognised (`imageStamp`, else kPageChangedMessage), and only when it
+    // has none yet unless `replace`. The list itself does not change.
+    PageResult StoreRecognisedText(const QString& folder, const QString& entry, const ListStamp& imageStamp,
+                                   const PageText& text, bool replace = false);
 
     // The guarded read-modify-write of the list of `folder` (the current
     // category or another): `change` gets the list read inside the guard

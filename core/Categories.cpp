@@ -148,7 +148,7 @@ bool CategoryStaysInside(const QString& folder, const QString& archiveRoot)
 {
     if (!ResolvesInside(folder, archiveRoot))
         return false;
-    for (const char* sub : {"/Image", "/Thumb", "/Text"})
+    for (const char* sub : {"/Image", "/Thumb", "/Text", "/Words"})
         if (!ResolvesInside(ResolveExistingPath(folder + QLatin1String(sub)), archiveRoot))
             return false;
     return true;

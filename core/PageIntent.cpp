@@ -1,6 +1,7 @@
 #include "core/PageIntent.h"
 
 #include "core/PageList.h"
+#include "core/PageText.h"
 #include "core/WriteGuard.h"
 
 #include <QDir>
@@ -109,7 +110,8 @@ std::vector<QString> PageFilesOf(const QString& categoryFolder, const QString& e
     const QString number = PageNumberOfEntry(entry);
     return {ResolveExistingPath(categoryFolder + QStringLiteral("/Image/") + entry),
             ResolveExistingPath(categoryFolder + QStringLiteral("/Thumb/") + number + QStringLiteral(".jpg")),
-            ResolveExistingPath(categoryFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt"))};
+            ResolveExistingPath(categoryFolder + QStringLiteral("/Text/") + number + QStringLiteral(".txt")),
+            ResolveExistingPath(categoryFolder + u'/' + kWordsFolder + u'/' + number + QStringLiteral(".tsv"))};
 }
 
 IntentResolution ResolveIntent(const QString& root, const QString& path)

@@ -49,8 +49,9 @@ struct PendingIntent {
 // The records in `root`, in name order.
 std::vector<PendingIntent> PendingIntents(const QString& root);
 
-// The image, thumbnail and memo paths of `entry` in the category folder,
-// as named on disk where they exist.
+// The image, thumbnail, memo and recognised-text paths of `entry` in the
+// category folder, as named on disk where they exist (a page need not have
+// its recognised text yet).
 std::vector<QString> PageFilesOf(const QString& categoryFolder, const QString& entry);
 
 struct IntentResolution {

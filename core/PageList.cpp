@@ -228,9 +228,14 @@ ListRead ReadPageListForChange(PageList& list, const QString& categoryFolder)
 
 ListStamp PageListStamp(const QString& categoryFolder)
 {
+    return FileStampOf(FileListPath(categoryFolder));
+}
+
+ListStamp FileStampOf(const QString& path)
+{
     struct stat st {};
     ListStamp stamp;
-    if (::stat(QFile::encodeName(ResolveExistingPath(FileListPath(categoryFolder))).constData(), &st) == 0) {
+    if (::stat(QFile::encodeName(ResolveExistingPath(path)).constData(), &st) == 0) {
         stamp.size = st.st_size;
         stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     }
@@ -265,6 +270,7 @@ QString IssuePageNumber(PageList& list, const QString& categoryFolder)
     CollectUsedNumbers(used, categoryFolder, QStringLiteral("Image"), {u".jpg", u".bmp", u".tif"});
     CollectUsedNumbers(used, categoryFolder, QStringLiteral("Thumb"), {u".jpg"});
     CollectUsedNumbers(used, categoryFolder, QStringLiteral("Text"), {u".txt"});
+    CollectUsedNumbers(used, categoryFolder, QStringLiteral("Words"), {u".tsv"});
     for (qsizetype i = 1; i < list.lines.size(); ++i)
         used.insert(PageNumberOfEntry(list.lines.at(i)).toLower());
 

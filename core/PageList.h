@@ -89,6 +89,8 @@ struct ListStamp {
     bool operator!=(const ListStamp& o) const { return !(*this == o); }
 };
 ListStamp PageListStamp(const QString& categoryFolder);
+// The same of any file (any letter case).
+ListStamp FileStampOf(const QString& path);
 
 // Writes every line followed by CR LF, CP932, to categoryFolder/FileList.txt
 // (an existing file of any letter case is replaced), atomically. Returns
@@ -99,7 +101,8 @@ bool SavePageList(const PageList& list, const QString& categoryFolder, IoError* 
 // The next page number: the header read as a decimal integer n (empty → 0),
 // then n + 1 (at least 1), formatted with 8 digits, skipped forward past every
 // number that already names a page image (Image/N.jpg, .bmp or .tif), a
-// thumbnail (Thumb/N.jpg) or a memo (Text/N.txt) in the category, in any
+// thumbnail (Thumb/N.jpg), a memo (Text/N.txt) or a recognised text
+// (Words/N.tsv) in the category, in any
 // letter case, or an entry of the list itself. The number is stored as the
 // new header (in memory only) and returned. When no 8-digit number is left
 // (the header is 99999999 or more, or every number above it is taken), the

@@ -2,7 +2,11 @@
 
 #include "core/PageList.h"
 
+#include <QFile>
 #include <QStringList>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 const QString kWordsFolder = QStringLiteral("Words");
 
@@ -202,4 +206,22 @@ QString WordsPathOfEntry(const QString& categoryFolder, const QString& entry)
 QString WordsPath(const QString& categoryFolder, const PageList& list, int index)
 {
     return WordsPathOfEntry(categoryFolder, PageEntry(list, index));
+}
+
+bool MakeWordsFolder(const QString& categoryFolder, IoError* error)
+{
+    const QString existing = ResolveExistingPath(categoryFolder + u'/' + kWordsFolder);
+    struct stat st {};
+    if (::lstat(QFile::encodeName(existing).constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        if (error)
+            *error = IoErrorFromErrno(S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR);
+        return false;
+    }
+    if (::mkdir(QFile::encodeName(categoryFolder + u'/' + kWordsFolder).constData(), 0777) == 0 || errno == EEXIST)
+        return true;
+    if (error)
+        *error = IoErrorFromErrno(errno);
+    return false;
 }

@@ -76,6 +76,10 @@ bool WritePageText(const QString& path, const PageText& text, IoError* error = n
 // The sub-folder the texts are kept in.
 extern const QString kWordsFolder;  // "Words"
 
+// Makes categoryFolder/Words when it is not there (never through a link):
+// true when it is there, a folder, afterwards.
+bool MakeWordsFolder(const QString& categoryFolder, IoError* error = nullptr);
+
 // categoryFolder + "/Words/" + the entry's number + ".tsv": empty for an
 // entry that names no file (IsSafePageEntry) or when the file is a link.
 QString WordsPathOfEntry(const QString& categoryFolder, const QString& entry);

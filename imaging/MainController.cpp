@@ -293,12 +293,14 @@ PageResult MainController::CopyClicked()
     PageImages made;
     made.thumbnail = MakeThumbnail(image, settings_);
     made.page = std::move(image);
-    return AddPage(made);
+    // The same picture: its recognised text goes with it.
+    const std::optional<PageText> words = ReadPageText(WordsPath(Session.CurrentFolder, Session.Pages, Session.Grid.K));
+    return AddPage(made, words ? &*words : nullptr);
 }
 
-PageResult MainController::AddPage(const PageImages& made)
+PageResult MainController::AddPage(const PageImages& made, const PageText* words)
 {
-    return Done(StoreProcessedPage(Session, made, settings_));
+    return Done(StoreProcessedPage(Session, made, settings_, words));
 }
 
 PageResult MainController::ReplaceClicked(const PageImages& edited)

@@ -111,11 +111,12 @@ public:
     PageResult MoveClickedAfter();
     PageResult MoveClickedTo(const QString& categoryName);
     // A new encoding of the clicked page in the current format with its own
-    // thumbnail and an empty memo, filed as the last page. An unreadable
-    // page: failure with "画像ファイルを読み込めません".
+    // thumbnail, an empty memo and its recognised text, filed as the last
+    // page. An unreadable page: failure with "画像ファイルを読み込めません".
     PageResult CopyClicked();
-    // Files a processed picture as the last page.
-    PageResult AddPage(const PageImages& made);
+    // Files a processed picture as the last page (with its text, when it
+    // comes with one).
+    PageResult AddPage(const PageImages& made, const PageText* words = nullptr);
     // Stores an edited picture under the clicked page's own files (the list
     // names them; a picture under another extension would never be shown);
     // the grid then shows the last four pages with the last one clicked.

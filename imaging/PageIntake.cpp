@@ -41,20 +41,21 @@ bool EncodeNewPage(const PageImages& made, int quality, const QString& extension
 }
 
 PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, int quality,
-                              const QString& extension)
+                              const QString& extension, const PageText* words)
 {
     QByteArray pageBytes, thumbBytes;
     if (EncodeNewPage(made, quality, extension, pageBytes, thumbBytes))
-        return session.StoreNewPage(pageBytes, extension, thumbBytes);
+        return session.StoreNewPage(pageBytes, extension, thumbBytes, words);
     PageResult failed;
     failed.message = kCannotSaveMessage;
     return failed;
 }
 
-PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, const Settings& settings)
+PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, const Settings& settings,
+                              const PageText* words)
 {
     return StoreProcessedPage(session, made, JpegQualityFor(settings.JpegMode),
-                              SaveFormatExtension(settings.SaveFormat));
+                              SaveFormatExtension(settings.SaveFormat), words);
 }
 
 std::optional<QByteArray> ThumbnailFileFor(const QString& imagePath, const Settings& settings, int quality)

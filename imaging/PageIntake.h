@@ -42,11 +42,13 @@ bool EncodeNewPage(const PageImages& made, int quality, const QString& extension
 // EncodeNewPage, then ArchiveSession::StoreNewPage with its rollback. When
 // the images cannot be encoded nothing is written and the result is the
 // failure kCannotSaveMessage.
+// `words`: the page's text when it comes with one (a copy, a PDF page).
 PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, int quality,
-                              const QString& extension);
+                              const QString& extension, const PageText* words = nullptr);
 // The same with the quality of the settings' JpegMode and the format of their
 // SaveFormat, as the main window files a page.
-PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, const Settings& settings);
+PageResult StoreProcessedPage(ArchiveSession& session, const PageImages& made, const Settings& settings,
+                              const PageText* words = nullptr);
 
 // A new thumbnail file for a stored page image, made as the copy command
 // makes one: the image read, brought to 24 bits, MakeThumbnail, a JPEG at

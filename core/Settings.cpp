@@ -99,6 +99,16 @@ void WriteSettingText(QSettings& store, const QString& name, const QString& text
     store.sync();
 }
 
+bool ReadRecognitionSetting(QSettings& store)
+{
+    return ReadSettingText(store, QLatin1String(kRecognitionName), QStringLiteral("1")).trimmed() != u"0";
+}
+
+void WriteRecognitionSetting(QSettings& store, bool on)
+{
+    WriteSettingText(store, QLatin1String(kRecognitionName), on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 QSettings& AppSettingsStore()
 {
     static QSettings store(QStringLiteral("Osk"), QStringLiteral("Tolvane"));

@@ -75,6 +75,13 @@ inline constexpr std::array<SettingDef, kSettingCount> kSettingDefs{{
     {"ScanReso", 150, &Settings::ScanReso},
 }};
 
+// Whether new pages get their text recognised: the value "Recognition",
+// "1" (the default) or "0", kept beside the values above. On only takes
+// effect where the language data is installed.
+inline constexpr char kRecognitionName[] = "Recognition";
+bool ReadRecognitionSetting(QSettings& store);
+void WriteRecognitionSetting(QSettings& store, bool on);
+
 // The name of the text value holding the viewer's last save folder.
 inline constexpr char kLastSavePathName[] = "LastSavePath";
 

@@ -313,3 +313,19 @@ TEST_F(SettingsTest, AppStoreIsOskTolvaneAwayFromRealConfig)
 }
 
 }  // namespace
+
+TEST_F(SettingsTest, RecognitionIsOnUnlessTurnedOff)
+{
+    const struct {
+        const char* stored;  // nullptr: not there
+        bool on;
+    } cases[] = {{nullptr, true}, {"1", true}, {"0", false}, {" 0 ", false}, {"on, please", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "missing");
+        WriteIni(c.stored ? QByteArray("Recognition=") + c.stored + "\n" : QByteArray());
+        EXPECT_EQ(ReadRecognitionSetting(*Fresh()), c.on);
+    }
+    WriteRecognitionSetting(*Fresh(), false);
+    EXPECT_EQ(Stored("Recognition"), QStringLiteral("0"));
+    EXPECT_FALSE(ReadRecognitionSetting(*Fresh()));
+}

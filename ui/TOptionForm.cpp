@@ -26,7 +26,8 @@ void TakeIndex(const TRadioGroup* group, int32_t& setting)
 
 }  // namespace
 
-TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShared, QWidget* parent)
+TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShared, QWidget* parent,
+                         const QString& recognitionMissing)
     : QDialog(parent), ui_(std::make_unique<Ui::TOptionForm>()), settings_(settings), store_(store),
       shareChosen_(archiveShared)
 {
@@ -76,6 +77,11 @@ TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShare
     ui_->Edit7->setText(QString::number(settings_.ScanReso));
 
     ui_->RadioGroup9->SetItemIndex(archiveShared ? 1 : 0);
+
+    const bool canRecognise = recognitionMissing.isEmpty();
+    ui_->CheckBox1->setChecked(canRecognise && ReadRecognitionSetting(store_));
+    ui_->CheckBox1->setEnabled(canRecognise);
+    ui_->Label20->setText(recognitionMissing);
     ui_->PageControl1->setCurrentIndex(0);
 }
 
@@ -114,6 +120,8 @@ void TOptionForm::Button1Click()
     settings_.KFY = ParseDecimal(ui_->Edit2->text());
 
     SaveSettings(settings_, store_);
+    if (ui_->CheckBox1->isEnabled())  // a machine without the data keeps the choice as it was
+        WriteRecognitionSetting(store_, ui_->CheckBox1->isChecked());
 
     shareChosen_ = ui_->RadioGroup9->ItemIndex() == 1;
     accept();

@@ -21,8 +21,11 @@ class TOptionForm : public QDialog {
     Q_OBJECT
 public:
     // settings and store must outlive the dialog; archiveShared is whether
-    // the open archive is shared now.
-    TOptionForm(Settings& settings, QSettings& store, bool archiveShared, QWidget* parent = nullptr);
+    // the open archive is shared now. recognitionMissing: why text cannot
+    // be recognised on this machine (no language data), empty when it can;
+    // the recognition switch is then shown off and cannot be changed.
+    TOptionForm(Settings& settings, QSettings& store, bool archiveShared, QWidget* parent = nullptr,
+                const QString& recognitionMissing = QString());
     ~TOptionForm() override;
 
     // The sharing choice ("共有する" selected) as recorded by OK; until then

@@ -7,6 +7,8 @@
 
 #include "core/Settings.h"
 #include "ui/TOptionForm.h"
+
+#include <QCheckBox>
 #include "widgets/TRadioGroup.h"
 
 #include <QApplication>
@@ -370,7 +372,7 @@ private slots:
         QStringList order;
         for (int i = 0; i < pages->count(); ++i)
             order << pages->widget(i)->objectName();
-        QCOMPARE(order, (QStringList{"TabSheet3", "TabSheet2", "TabSheet1", "TabSheet4", "TabSheet5"}));
+        QCOMPARE(order, (QStringList{"TabSheet3", "TabSheet2", "TabSheet1", "TabSheet4", "TabSheet5", "TabSheet6"}));
         QCOMPARE(pages->currentIndex(), 0);
 
         auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
@@ -726,9 +728,48 @@ private slots:
                      }),
                  int(QDialog::Accepted));
         QCOMPARE(form.ShareChosen(), chosen);
-        // Sharing belongs to the archive, not to the user's settings.
-        QCOMPARE(AppSettingsStore().allKeys().size(), kSettingCount);
+        // Sharing belongs to the archive, not to the user's settings: the
+        // values and the recognition switch only.
+        QCOMPARE(AppSettingsStore().allKeys().size(), kSettingCount + 1);
+        QVERIFY(AppSettingsStore().contains(QLatin1String(kRecognitionName)));
         QCOMPARE(StoreMismatch(SampleRecord()), QString());
+    }
+
+    void recognitionSwitchIsStoredUnlessTheDataIsMissing_data()
+    {
+        QTest::addColumn<QString>("missing");
+        QTest::addColumn<bool>("stored");  // before
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("after");   // clicked, then OK
+        QTest::newRow("on, turned off") << QString() << true << true << false;
+        QTest::newRow("off, turned on") << QString() << false << false << true;
+        QTest::newRow("no data: shown off, choice kept") << QStringLiteral("言語データがありません") << true << false
+                                                         << true;
+    }
+
+    void recognitionSwitchIsStoredUnlessTheDataIsMissing()
+    {
+        QFETCH(QString, missing);
+        QFETCH(bool, stored);
+        QFETCH(bool, shown);
+        QFETCH(bool, after);
+        WriteRecognitionSetting(AppSettingsStore(), stored);
+        TOptionForm form(AppSettings(), AppSettingsStore(), false, nullptr, missing);
+        auto* box = form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
+        auto* why = form.findChild<QLabel*>(QStringLiteral("Label20"));
+        QVERIFY(box && why);
+        QCOMPARE(box->isChecked(), shown);
+        QCOMPARE(box->isEnabled(), missing.isEmpty());
+        QCOMPARE(why->text(), missing);
+        QCOMPARE(Run(form,
+                     [&](TOptionForm& f) {
+                         ShowTab(f, "TabSheet6");
+                         if (box->isEnabled())
+                             QTest::mouseClick(box, Qt::LeftButton);
+                         Press(f, "Button1");
+                     }),
+                 int(QDialog::Accepted));
+        QCOMPARE(ReadRecognitionSetting(AppSettingsStore()), after);
     }
 
     void changedAutoCorrectionIsShownNextTime()

@@ -615,7 +615,7 @@ void TForm1::Menu01Click()
     ShowPageInViewer();
 }
 
-void TForm1::ShowPageInViewer()
+void TForm1::ShowPageInViewer(const std::vector<QRect>& outlines)
 {
     if (!HasCategory() || Grid.K < 0 || Grid.K >= Grid.P)
         return;
@@ -632,6 +632,8 @@ void TForm1::ShowPageInViewer()
             prompt_.MessageBox(Zoom::TooLargeMessage(), QString(), BoxButtons::Ok);
             return;
         }
+        if (page == Grid.K)
+            viewer_->OutlineOnPage(outlines);
         viewer_->PlaceOnScreen();
         viewer_->PageTurn = TViewerForm::kNoTurn;
         prompt_.ExecModal(*viewer_);

@@ -111,7 +111,9 @@ public:
     void ReEditPage();
     // The clicked page full screen in the viewer, with page turning on a
     // copy of the clicked index.
-    void ShowPageInViewer();
+    // `outlines`: boxes on the clicked page (in its pixels) drawn round
+    // what a search found, on that page only.
+    void ShowPageInViewer(const std::vector<QRect>& outlines = {});
 
     // Applies the sharing choice of the options dialog.
     void ApplySharingChoice(bool share);

@@ -75,6 +75,11 @@ bool TViewerForm::DrawPage(ImageHandle& page)
     return dib.DrawToImage(*ui_->Image);
 }
 
+void TViewerForm::OutlineOnPage(std::vector<QRect> boxes)
+{
+    ui_->Image->SetOutlines(std::move(boxes));
+}
+
 void TViewerForm::PlaceOnScreen()
 {
     QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();

@@ -40,6 +40,9 @@ public:
     // Scroll position 0, then the page drawn into Image. False when it cannot
     // be drawn (the caller says so and shows nothing).
     bool DrawPage(ImageHandle& page);
+    // Boxes on the drawn page (in its pixels) outlined until the next page,
+    // such as the words a search found on it.
+    void OutlineOnPage(std::vector<QRect> boxes);
     // The whole screen, and the picture centred on each axis where it is
     // smaller than the screen, else at the left or top edge.
     void PlaceOnScreen();

@@ -1,5 +1,7 @@
 #include "widgets/Controls.h"
 
+#include "widgets/ZoomView.h"
+
 #include <QAction>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -57,6 +59,7 @@ TImage::TImage(QWidget* parent) : QWidget(parent)
 void TImage::SetPicture(const QImage& picture)
 {
     picture_ = picture;
+    outlines_.clear();
     if (autoSize_ && !picture_.isNull())
         resize(picture_.size());
     update();
@@ -65,6 +68,7 @@ void TImage::SetPicture(const QImage& picture)
 void TImage::ClearPicture()
 {
     picture_ = QImage();
+    outlines_.clear();
     update();
 }
 
@@ -110,14 +114,29 @@ void TImage::paintEvent(QPaintEvent* event)
         return;
     if (target.size() == picture_.size()) {
         p.drawImage(visible.topLeft(), picture_, visible.translated(-target.topLeft()));
-        return;
+    } else {
+        // Scaled: map the visible part back to the picture and draw only that.
+        const double sx = double(picture_.width()) / target.width();
+        const double sy = double(picture_.height()) / target.height();
+        const QRectF source((visible.left() - target.left()) * sx, (visible.top() - target.top()) * sy,
+                            visible.width() * sx, visible.height() * sy);
+        p.drawImage(QRectF(visible), picture_, source);
     }
-    // Scaled: map the visible part back to the picture and draw only that.
-    const double sx = double(picture_.width()) / target.width();
-    const double sy = double(picture_.height()) / target.height();
-    const QRectF source((visible.left() - target.left()) * sx, (visible.top() - target.top()) * sy,
-                        visible.width() * sx, visible.height() * sy);
-    p.drawImage(QRectF(visible), picture_, source);
+    if (outlines_.empty())
+        return;
+    p.setPen(QPen(QColor(255, 96, 0), 2));
+    p.setBrush(QColor(255, 160, 0, 48));
+    for (const QRect& box : outlines_) {
+        const QRect on = Zoom::BoxOnTarget(box, picture_.size(), target).adjusted(-2, -2, 2, 2);
+        if (on.intersects(event->rect()))
+            p.drawRect(on);
+    }
+}
+
+void TImage::SetOutlines(std::vector<QRect> boxes)
+{
+    outlines_ = std::move(boxes);
+    update();
 }
 
 void TImage::mousePressEvent(QMouseEvent* event)

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QLabel>
 
+#include <vector>
+
 // A raised (or lowered) panel with an optional caption drawn in its middle,
 // behind any child controls.
 class TPanel : public QFrame {
@@ -61,6 +63,11 @@ public:
     // Where the picture lands inside the control, in control coordinates.
     QRect PictureRect() const;
 
+    // Boxes drawn round parts of the picture (in its own pixels), such as
+    // the words a search found; cleared with the picture.
+    void SetOutlines(std::vector<QRect> boxes);
+    const std::vector<QRect>& Outlines() const { return outlines_; }
+
 signals:
     void Clicked();
     void DoubleClicked();
@@ -78,6 +85,7 @@ protected:
 
 private:
     QImage picture_;
+    std::vector<QRect> outlines_;
     bool autoSize_ = false;
     bool stretch_ = false;
     bool center_ = false;

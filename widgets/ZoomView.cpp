@@ -5,6 +5,7 @@
 #include <QScrollArea>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace Zoom {
@@ -28,6 +29,19 @@ QString TooLargeMessage()
 int MaxControlSide()
 {
     return QWIDGETSIZE_MAX;
+}
+
+QRect BoxOnTarget(const QRect& box, QSize pictureSize, const QRect& target)
+{
+    if (pictureSize.isEmpty())
+        return {};
+    const double sx = double(target.width()) / pictureSize.width();
+    const double sy = double(target.height()) / pictureSize.height();
+    const int left = target.left() + int(std::floor(box.left() * sx));
+    const int top = target.top() + int(std::floor(box.top() * sy));
+    const int right = target.left() + int(std::ceil((box.left() + box.width()) * sx));
+    const int bottom = target.top() + int(std::ceil((box.top() + box.height()) * sy));
+    return QRect(QPoint(left, top), QPoint(std::max(left, right - 1), std::max(top, bottom - 1)));
 }
 
 QSize ZoomedSize(int imageWidth, int imageHeight, int zoomLevel)

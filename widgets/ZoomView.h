@@ -5,6 +5,7 @@
 // (TImage) paints only the exposed part of the picture, scaled: no level
 // makes a picture larger than the screen in memory.
 
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -25,6 +26,10 @@ int MaxControlSide();
 // 0, -1, -2 … divide by 2, 3, 4 …; levels 2, 3 … multiply by the level
 // (truncating). Each side is clamped to 0 … MaxControlSide().
 QSize ZoomedSize(int imageWidth, int imageHeight, int zoomLevel);
+
+// A box on the picture (in its own pixels) where the picture of `pictureSize`
+// is drawn into `target`: scaled with it, at least one pixel each way.
+QRect BoxOnTarget(const QRect& box, QSize pictureSize, const QRect& target);
 
 // Where a control of `controlSide` lands in a window of `windowSide`:
 // centred, or at 0 when it is larger than the window.

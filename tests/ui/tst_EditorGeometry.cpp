@@ -7,6 +7,7 @@
 
 #include "editor/EditorGeometry.h"
 #include "imaging/ImageHandle.h"
+#include "widgets/ZoomView.h"
 
 #include <QTest>
 #include <QWidget>
@@ -39,6 +40,32 @@ private slots:
         QFETCH(QSize, picture);
         QFETCH(QSize, control);
         QCOMPARE(ZoomedSize(picture.width(), picture.height(), level), control);
+    }
+
+    // The words a search found, outlined on the viewer's picture at any zoom.
+    void boxOnTarget_data()
+    {
+        QTest::addColumn<QRect>("box");
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QRect>("target");
+        QTest::addColumn<QRect>("drawn");
+        QTest::newRow("natural size, moved") << QRect(10, 20, 30, 40) << QSize(100, 100) << QRect(5, 7, 100, 100)
+                                             << QRect(15, 27, 30, 40);
+        QTest::newRow("doubled") << QRect(10, 20, 30, 40) << QSize(100, 100) << QRect(0, 0, 200, 200)
+                                 << QRect(20, 40, 60, 80);
+        QTest::newRow("a third, rounded outward") << QRect(10, 20, 31, 41) << QSize(600, 600)
+                                                  << QRect(0, 0, 200, 200) << QRect(3, 6, 11, 15);
+        QTest::newRow("tiny: still a pixel") << QRect(1, 1, 1, 1) << QSize(1000, 1000) << QRect(0, 0, 10, 10)
+                                             << QRect(0, 0, 1, 1);
+        QTest::newRow("no picture") << QRect(1, 1, 1, 1) << QSize(0, 0) << QRect(0, 0, 10, 10) << QRect();
+    }
+    void boxOnTarget()
+    {
+        QFETCH(QRect, box);
+        QFETCH(QSize, picture);
+        QFETCH(QRect, target);
+        QFETCH(QRect, drawn);
+        QCOMPARE(Zoom::BoxOnTarget(box, picture, target), drawn);
     }
 
     void centerOffset()

@@ -177,6 +177,23 @@ private slots:
         QVERIFY(prompt_.Texts().empty());
     }
 
+    // The words a search found are outlined on their page, and only there.
+    void foundWordsAreOutlinedOnTheirPageOnly()
+    {
+        Open();
+        ClickPage(1);
+        const std::vector<QRect> words{QRect(10, 20, 30, 12), QRect(50, 20, 40, 12)};
+        QList<std::vector<QRect>> outlined;
+        OnNextShowing([&](TViewerForm&) { outlined << Image()->Outlines(); Press(4); });
+        OnNextShowing([&](TViewerForm&) { outlined << Image()->Outlines(); Press(3); });
+        OnNextShowing([&](TViewerForm& v) { outlined << Image()->Outlines(); QTest::keyClick(&v, Qt::Key_Escape); });
+        form_->ShowPageInViewer(words);
+        QCOMPARE(outlined, (QList<std::vector<QRect>>{words, {}, words}));
+        OnNextShowing([&](TViewerForm& v) { outlined << Image()->Outlines(); QTest::keyClick(&v, Qt::Key_Escape); });
+        form_->Menu01Click();
+        QVERIFY(outlined.last().empty());
+    }
+
     void zoomHasNoBoundAndComesBackThroughAutoSize()
     {
         Open();

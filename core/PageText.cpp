@@ -2,7 +2,9 @@
 
 #include "core/PageList.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QStringList>
 
 #include <cerrno>
@@ -224,4 +226,32 @@ bool MakeWordsFolder(const QString& categoryFolder, IoError* error)
     if (error)
         *error = IoErrorFromErrno(errno);
     return false;
+}
+
+std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list)
+{
+    QSet<QString> done;
+    const QString words = ResolveExistingPath(categoryFolder + u'/' + kWordsFolder);
+    if (!IsSymbolicLink(words))
+        for (const QString& name : QDir(words).entryList(QDir::Files | QDir::Hidden))
+            done.insert(name.toLower());
+    std::vector<PageToRecognise> pages;
+    QSet<QString> seen;
+    for (int i = 0; i < list.Count(); ++i) {
+        const QString entry = PageEntry(list, i);
+        if (seen.contains(entry) || !IsSafePageEntry(entry))
+            continue;
+        seen.insert(entry);
+        if (done.contains((PageNumberOfEntry(entry) + QStringLiteral(".tsv")).toLower()))
+            continue;
+        const QString image = ImagePath(categoryFolder, list, i);
+        if (image.isEmpty())
+            continue;
+        const QString path = ResolveExistingPath(image);
+        const ListStamp stamp = FileStampOf(path);
+        if (stamp.size <= 0)
+            continue;
+        pages.push_back({entry, path, stamp});
+    }
+    return pages;
 }

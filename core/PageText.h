@@ -19,6 +19,7 @@
 // page. A page without one is simply not recognised yet.
 
 #include "core/ArchiveFiles.h"
+#include "core/PageList.h"
 
 #include <QByteArray>
 #include <QRect>
@@ -27,7 +28,6 @@
 #include <optional>
 #include <vector>
 
-struct PageList;
 
 struct PageWord {
     int line = 0;
@@ -84,3 +84,16 @@ bool MakeWordsFolder(const QString& categoryFolder, IoError* error = nullptr);
 // entry that names no file (IsSafePageEntry) or when the file is a link.
 QString WordsPathOfEntry(const QString& categoryFolder, const QString& entry);
 QString WordsPath(const QString& categoryFolder, const PageList& list, int index);
+
+// A page that has no recognised text yet: its entry, its image and the
+// image's size and time as it is now (given back with the text, so that a
+// picture changed meanwhile is not given a stale text).
+struct PageToRecognise {
+    QString entry;
+    QString imagePath;
+    ListStamp imageStamp;
+};
+// The listed pages of the category without a recognised text, in list order,
+// each entry once; pages whose entry names no file, whose image is missing or
+// a link, are left out. One listing of the Words folder, not a look per page.
+std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list);

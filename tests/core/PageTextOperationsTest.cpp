@@ -156,3 +156,31 @@ TEST_F(PageTextOperationsTest, TheCheckKnowsTextsWithoutTheirPagesAndNumbersStay
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PageTextOperationsTest, PagesWithoutTextAreFoundOnceEachWithTheirPictureAsItIs)
+{
+    ASSERT_TRUE(QFile::remove(P("Cat/Words/00000002.tsv")));
+    Put("Cat/Image/00000003.jpg", "image 3");
+    Put("Cat/FileList.txt",
+        "00000004\r\n00000001.jpg\r\n00000002.jpg\r\n00000003.jpg\r\n00000002.jpg\r\n00000004.jpg\r\n../x.jpg\r\n");
+    PageList list;
+    LoadPageList(list, P("Cat"));
+    std::vector<PageToRecognise> pages = PagesWithoutText(P("Cat"), list);
+    QStringList entries;
+    for (const PageToRecognise& p : pages)
+        entries << p.entry;
+    // Page 1 has its text; page 4 has no image; "../x.jpg" names no file.
+    EXPECT_EQ(entries, (QStringList{"00000002.jpg", "00000003.jpg"}));
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].imageStamp, FileStampOf(P("Cat/Image/00000003.jpg")));
+
+    session_.SelectCategory(P("Cat"));
+    ASSERT_TRUE(session_.StoreRecognisedText(P("Cat"), pages[0].entry, pages[0].imageStamp, Words("two")));
+    pages = PagesWithoutText(P("Cat"), list);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].entry, QStringLiteral("00000003.jpg"));
+}
+
+}  // namespace

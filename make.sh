@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Tolvane on Debian 12.
 #   ./make.sh run    install what is missing, build a Release, install it into
 #                    the archive folder (TOLVANE_HOME, default ~/Tolvane), start it

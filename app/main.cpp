@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tolvane: start-up and the message loop.
 
 #include "core/SingleInstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch: Tolvane from the command line.
 //
 //   tolvane-batch process [options] IN PAGE_OUT THUMB_OUT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An archive for the page-operation benchmarks: category "Full" of `pages`
 // pages (every image and thumbnail the given bytes, a one-line memo) and an

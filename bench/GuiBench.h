@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The common frame of the window benchmarks: an offscreen application with
 // the program's fonts, settings kept in a temporary folder, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic processing of one scanned page: an A4 page at 300 dpi (2480 x
 // 3508, 24-bit) in KMode 0 with high-quality scaling of page and thumbnail,
 // colour balance and whitening, thumbnail included. Goal: under 60 ms.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch add and check.
 //
 // BM_Add50Files: one `tolvane-batch add` of 50 A4 scans (2480 x 3508 JPEG)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading an A4 page scanned at 600 dpi (4960 x 7016) from BMP files of the
 // depths scanner programs write, with ImgKitBmpDecode on the bytes in memory.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's tools as the user feels them: each fixed-step tool on a
 // 1024 x 1448 page including the redraw of the full-screen window
 // (ShowEditImage, ApplyZoom and a synchronous repaint), each colour-balance

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a scanned A4 page (2480 x 3508, 300 dpi, JPEG quality 80) with
 // ImgKitFileLoad, against a bare TurboJPEG decode of the same file into a
 // plain buffer. The loader decodes straight into the DIB block, so it should

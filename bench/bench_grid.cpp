@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Browsing a full category: selecting a category of 999 pages and drawing
 // its first four slots, and one paging step, each including the repaint of
 // the window.

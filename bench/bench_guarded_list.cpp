@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the write guard and the re-read of the list cost each page operation:
 // the session's new page, delete, reorder and move on a 999-page category,
 // the guard taken and given back alone, the lock taken and given back, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program started on archives whose first category holds what no
 // program of the archive writes: a 1 GB memo, a FileList.txt of one 200 MB
 // line, a list of a million pages, a million lines of one page. Each run is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File import of a 2480 x 3508 JPEG scan in automatic mode with the default
 // settings, from the button press until the grid shows the new page, against
 // tolvane-batch process on the same file (a whole process run: start-up,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ImgKitMemoryLoad on small JPEG files whose headers claim giant pictures
 // (and on a page whose scan is cut short): each must be refused in well under
 // a second, having decoded only the rows its data holds. For scale, a real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page commands on a 999-page category on a local disk, each from the
 // press of its button until the window is repainted: delete (files, list,
 // redraw), reorder (list, redraw), move into another category (copies, both

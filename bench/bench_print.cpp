@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing one page to a PDF file: from the moment the printer set-up dialog
 // is confirmed until PrintPageImage has written the file (loading the JPEG
 // page, its picture, the drawing and the PDF). A 1024 x 1448 page on A4 at

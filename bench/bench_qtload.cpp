@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a 600 dpi A4 page (4960 x 7016) saved as PNG, which goes through
 // Qt's reader, against Qt's bare read of the same bytes into a QImage. The
 // loader's extra work is the structure walk and one pass from the read

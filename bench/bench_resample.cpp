@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The resamplers on the page that automatic processing scales most: an A4
 // scan at 300 dpi (2480 x 3508, 24-bit) fitted to 1024 pixels of width,
 // which gives 1023 x 1448. Goal for ResampleAverage: 30 ms on one core.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 600 dpi A4 colour scan (4960 x 7016) through the SANE test backend:
 // the read loop into the DIB block against `scanimage --format=pnm > /dev/null`
 // for the same scan (goal: within 1.2x), and the peak resident memory of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 600 dpi A4 colour one-shot scan (4960 x 7016) through the SANE test
 // backend, from the press of the one-shot button until the grid shows the new
 // page: the scan thread's read loop, the progress window, the automatic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up to the shown main window, with an archive of 200 categories.
 // Measures what happens between the application object and a window on the
 // screen: building the form, loading the settings, listing the categories

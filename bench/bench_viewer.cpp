@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full-screen viewer on a 1920 x 1080 screen: from the double-click on a
 // page until the viewer is painted (1024 x 1448 and 2480 x 3508 pages), one
 // page turn until the next page is painted, and each zoom or scroll step on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The archive check: what is wrong in a category's files, one finding per
 // file, and the mends that lose nothing (tolvane-batch check [--repair]).

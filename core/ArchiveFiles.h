@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // File access for the archive: atomic whole-file writes, case-insensitive
 // path resolution (archives come from Windows, where file names compare

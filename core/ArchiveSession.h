@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The category the program is working in: its folder, its page list, the
 // grid state and the write-state flags, and the page operations that change

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Categories: the sub-folders of the archive root, each with its Image,
 // Thumb and Text folders.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A failure that stops a command and is shown to the user in the standard
 // error box: the message exactly as the program words it, and the system's

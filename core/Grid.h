@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The four-page grid: which pages are on screen, which one was clicked, and
 // the paging rules of the four paging buttons and the mouse wheel.

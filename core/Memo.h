@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Memo files: one per page, CP932 text with CR LF line ends. What a
 // memo control shows uses "\n" as its only line break.

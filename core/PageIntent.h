@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Records of page deletes and moves in progress, so that one cut short by a
 // crash or a power cut is finished the way the user saw it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The page list of a category: the lines of its FileList.txt, the
 // header line (the last page number issued) followed by one page entry per

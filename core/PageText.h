@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recognised text of a page: its words, each with its box on the stored
 // page image, kept beside the page as categoryFolder/Words/NNNNNNNN.tsv.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one seam through which the program asks the user anything or tells the
 // user anything in a modal way. Windows and logic never open message boxes or

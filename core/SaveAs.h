@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rules of "save the shown page as a file": the name the save dialog
 // proposes, the extension a typed name gets from the chosen filter, and which

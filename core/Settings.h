@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings store: 22 integer values and the text LastSavePath,
 // each a text value of the per-user store QSettings("Osk", "Tolvane") (the

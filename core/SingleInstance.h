@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Guard against a second running copy of the program for the same user.
 // A lock file in the user's runtime folder (or the temp folder) is held for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Short exclusive guards between writers of one archive: the program's
 // windows and tolvane-batch on this machine, and other workstations on a

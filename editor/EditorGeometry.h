@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The editor's arithmetic, kept apart from the windows: zoomed control sizes,
 // the conversion of the cut rectangle between image-control pixels and

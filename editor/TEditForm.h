@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The page editor: a borderless full-screen window in which one page image is
 // changed in memory before its caller stores it. A floating toolbar, dragged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rectangle shape of the editor's cut area: an outline without fill that
 // shows on any picture. It keeps the rectangle as it was set, corner and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The colour preview: a small tool window above the editor showing a reduced
 // copy of the edited picture with the colour-balance offsets applied. It

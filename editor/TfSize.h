@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The resize dialog of the editor's high-quality shrink and enlarge: the
 // current size in the first group, the new size in two edit boxes, coupled by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TfWait.h"
 
 #include "ui_TfWait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The wait window: a message shown, without taking input, while a slower
 // image step runs on the user-interface thread.

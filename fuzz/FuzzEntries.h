@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The entry points the fuzz targets drive, and what each checks of the
 // result. Shared by the libFuzzer programs of this folder and by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One libFuzzer program per entry of FuzzEntries.cpp; TOLVANE_FUZZ_ENTRY
 // names which. A broken property aborts, so libFuzzer keeps the input.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed corpus of the fuzz targets: a few small valid files per
 // format, a few damaged ones, and page lists and memos with odd entries.
 //   fuzz_make_corpus fuzz/corpus

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every fuzz target for a bounded time from its seeds:
 #   fuzz/run.sh BUILD_DIR [SECONDS]
 # BUILD_DIR holds the fuzz_<name> programs (build/fuzz/fuzz). Each target

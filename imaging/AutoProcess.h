@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Automatic image processing: from an acquired 24-bit image to the two images
 // a page stores, the page image (sized for full-screen display) and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Direct pixel work on DIB blocks: the TMDIB view with its drawing and its
 // in-place adjustments (contrast, gamma, levels), blank blocks, blocks from

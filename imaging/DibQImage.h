@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Conversions between DIB blocks and Qt images (the framework's bitmaps).
 

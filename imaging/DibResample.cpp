@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two resamplers of the high-quality scaling path.
 //
 // ResampleAverage, for destination pixel (x, y): with rx = sw x 1000 / dw

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The image library: file reading and writing, colour conversion, rotation,
 // scaling, clipping, copying, brightness and colour offsets, and clipboard

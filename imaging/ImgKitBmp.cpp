@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // BMP files: the reader and the writer, between the file bytes and the DIB
 // block.
 //

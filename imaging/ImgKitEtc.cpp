@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image operations of the image library: information record, colour
 // conversion, rotation, scaling, copying, brightness and colour offsets,
 // clipping, clipboard and release.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image files: the loader (format from the content) and the three savers.
 
 #include "imaging/ImgKit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG reading through the libjpeg API and writing through TurboJPEG,
 // straight between the file bytes and the DIB block.
 //

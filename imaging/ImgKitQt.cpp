@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fallback through Qt's image readers, for the formats the layer has no
 // reader of its own for.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading through Qt's image readers (see ImgKitQt.cpp).
 

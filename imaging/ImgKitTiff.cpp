@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIFF reading and writing through libtiff, on bytes in memory.
 //
 // Reading takes the first page. Bilevel pages (fax G3/G4 included), grey,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the main window shows and does, without a widget: the archive root
 // and its current category (the session), the four slots of the grid with

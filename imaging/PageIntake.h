@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Filing an acquired picture as a new page, without windows: the steps the
 // main window's file import and one-shot scan take in automatic mode, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Anything that shows one picture: the image control of a window, the
 // viewer's page, a printer preview. TMDIB::DrawToImage hands it a picture;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "Save the shown page as a file": the save dialog, the checks of name and
 // colours, the write in the chosen format and the folder remembered for next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Susie plug-in loader: finding and loading the plug-ins, asking them
 // for a file, and turning what they hand back into a picture.
 

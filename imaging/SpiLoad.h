@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Susie plug-ins: the readers file import asks when the image library gives
 // no picture for a file. A plug-in is a shared library "*.spi" in the folder

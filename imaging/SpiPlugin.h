@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Susie plug-ins on Linux: what a plug-in exports for Tolvane to load it.
  *
  * A plug-in is a shared library whose file name ends in ".spi" (any letter

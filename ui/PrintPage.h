@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Printing the shown page: one sheet with the page's picture at 80 % of the
 // printable area, centred (core/PrintGeometry.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: category list, the four-page grid, the command buttons.
 // Handlers gather what the user did and call the window's controller

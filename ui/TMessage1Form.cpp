@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TMessage1Form.h"
 
 #include "ui_TMessage1Form.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The processing window: shown, without buttons and without taking input,
 // while a new page is processed automatically.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The options dialog: shows the settings record and the archive's shared
 // state, and on OK copies the controls back, saves every setting and records

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Asks for the category a page moves to: the category names in the main
 // window's order, none selected at first. OK without a selection says so and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Asks for a category name: for a new category, or the new name of the
 // current one. Enter closes it with OK and Escape with Cancel, whichever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The backdrop behind the full-screen viewer: a borderless, maximised window
 // filled by one plain panel, so the main window stays hidden while pages are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The full-screen viewer: one page at its stored resolution on the whole
 // screen, with zoom, scrolling, page turning, a copy to the clipboard and

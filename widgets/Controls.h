@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small widgets that behave like the classic form controls the windows are
 // laid out with: a panel that shows a centred caption, an image control with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The boundary between Qt's event dispatch and the program's handlers. Qt
 // does not let exceptions pass through its event loop, so every handler runs

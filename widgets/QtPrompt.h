@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Prompt the program uses: real Qt message boxes and dialogs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Scanner the program uses: the image library's scanner windows, owned
 // by the main window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object. Handlers keep their exceptions to themselves
 // (widgets/Handlers.h); notify() only stands behind them as a last resort,

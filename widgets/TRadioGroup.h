@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The classic radio group: a titled frame holding one radio button per item,
 // laid out in a number of columns that are filled top to bottom, the first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A panel used as a title strip: its caption is drawn at the left edge,
 // vertically centred, in the highlight colours of the palette.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A picture shown in a scroll box at a zoom level, as the editor and the
 // full-screen viewer show their page: the sizes of each level, where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch check: every category's files against its page list, one
 // line per finding, and with --repair the mends that lose nothing.
 

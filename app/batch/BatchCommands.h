@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The commands of tolvane-batch besides process; each takes the arguments
 // after its name and answers with the exit status (see the help text).

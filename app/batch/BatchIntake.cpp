@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch add and scan: new pages filed as the main window files
 // them in automatic mode, one after the other, each whole or not at all.
 

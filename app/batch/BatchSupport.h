@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the commands of tolvane-batch share: messages, the argument parser,
 // the processing options, the archive and category named on the command

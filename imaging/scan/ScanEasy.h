@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one-shot scan: a scan with the values of an ImgKitScanEasyBlock and no
 // window. The calls here run on the scan thread; ImgKitScanEasy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one-shot scan as the program asks for it: the block filled from the
 // settings, and what the user is told when no picture comes back.

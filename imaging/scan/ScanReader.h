@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The read loop: one scan, every frame of it, straight into a DIB block.
 //

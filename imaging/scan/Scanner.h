@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The seam through which the program scans: each call is modal (the
 // library's windows, the scan itself) and answers with a picture or none.

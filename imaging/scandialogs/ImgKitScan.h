@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The image library's scanner calls, on SANE (imaging/scan does the work on
 // the scan thread; these are the windows around it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The scanner's own dialog, built from the device's options: each SANE group
 // a box, bool → check box, int/fixed range → slider with a spin box, word and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The progress window of a scan: a bar and a cancel button while the read
 // loop runs on the scan thread. Cancel asks the loop to stop (it answers

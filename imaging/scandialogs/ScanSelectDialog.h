@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The scanner selection dialog: the devices SANE finds (found on the scan
 // thread, so the window answers while network discovery runs), vendor,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ifheif.spi: a Susie plug-in reading HEIC (HEVC) and AVIF (AV1) pictures,
 // such as phone photos of documents, through libheif. The primary image is
 // decoded with its orientation applied (libheif's default) and handed back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch tests' main: a Qt core application for the library calls that
 // make the expected images.
 

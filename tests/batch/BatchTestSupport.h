@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the tests of tolvane-batch share: the child process run with its own
 // HOME and XDG_CONFIG_HOME (and a prepared Tolvane.conf when a test writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the kill tests share, and what the page-operation driver shares with
 // them: the clock (CLOCK_MONOTONIC in microseconds, so a moment the driver

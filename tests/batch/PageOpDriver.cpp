@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page operations of the main window, run without it for the kill test
 // of delete, move and copy (test_batch_pageop_crash.cpp): a number of
 // operations on the categories A and B of an archive, each through

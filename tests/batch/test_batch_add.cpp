@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch add: files filed as pages the way the main window's file
 // import files them in automatic mode, the page lines it prints, what it
 // does with files it cannot read, the page limit, a full disk, the Susie

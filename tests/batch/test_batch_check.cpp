@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch check as a user runs it: one line per finding with the
 // category and the file, the exit status, --category, --decode on real
 // images, and --repair mending with the program's own thumbnails and memos

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Crash safety of tolvane-batch add, proven by force: the command is killed
 // with SIGKILL at random moments, hundreds of times, and after each kill the
 // check must find the list whole and every listed page whole; whatever the

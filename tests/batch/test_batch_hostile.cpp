@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives whose folders hold symbolic links (made by hand, or by another
 // machine on a network drive): each layout of the table is run through
 // tolvane-batch add, check --repair and check --decode --repair, and through

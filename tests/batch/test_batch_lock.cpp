@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared-write lock as tolvane-batch keeps it: taken when free, held
 // while it writes, given back at the end and on SIGINT, SIGTERM and SIGHUP,
 // refused when another workstation holds it unless forced, and writing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Crash safety of the page operations, proven by force: the driver
 // (PageOpDriver.cpp) deletes, moves and copies pages of the categories A and
 // B through ArchiveSession, and is killed with SIGKILL at random moments,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch scan against the SANE test backend: each child runs with a
 // configuration of tests/scan/sane in SANE_CONFIG_DIR (read once per
 // process, and every child is a process of its own). One-shot scans with

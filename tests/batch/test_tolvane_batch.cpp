@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch process run as a child process: the processing choices from
 // the settings and the options, the output formats, bad arguments, and that
 // a failure leaves nothing behind.

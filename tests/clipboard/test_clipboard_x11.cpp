@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page copied to the clipboard is an image another program can paste:
 // on an X server the clipboard offers image/png, and its bytes are the
 // picture at its own size. Run under xvfb-run with QT_QPA_PLATFORM=xcb.

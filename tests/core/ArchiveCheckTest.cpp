@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive check: which findings each kind of damage gives, which of them
 // repair mends and how, that a repair never deletes or replaces a page file
 // or a list line, and that a second check after a repair finds only what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive session's page operations: what a new page writes and in what
 // order, what a failure at each step leaves behind, and that a crash at any
 // moment leaves a list that is whole and names no missing file.

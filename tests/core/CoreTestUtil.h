@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers shared by the core tests: a scratch folder per test and raw file
 // access that does not go through the code under test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decimal text as settings, edits and page-list headers hold it, and sizes
 // computed from a double scale.
 

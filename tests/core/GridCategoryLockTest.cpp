@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paging rules of the grid, category folders (including names that must
 // never reach outside the archive), the shared-write lock file and its race,
 // and the write probe.

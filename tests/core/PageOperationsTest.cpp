@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleting, reordering and moving pages in the archive session: what each
 // writes and in what order, the grid afterwards, what a failed write leaves,
 // and that a crash while moving never loses the page.

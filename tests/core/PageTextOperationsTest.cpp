@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A page's recognised text goes wherever its page goes: deleted, moved,
 // copied, made stale by a re-edit; it is kept only while its page and its
 // picture are still the ones recognised; the check knows it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recognised-text file: what is written reads back the same, the words
 // join into the page's text with their places in it, and damaged files read
 // as none.

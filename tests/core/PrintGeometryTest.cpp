@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the printed picture lands on the printable area: 80 % of the side
 // that limits it, proportions kept, centred, in device pixels.
 

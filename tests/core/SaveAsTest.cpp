@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of saving the shown page as a file: the proposed "Image…" name,
 // the extension the dialog's filter adds, and the format or refusal a name
 // and a colour class give.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ReadSettings: the values as LoadSettings would give them, with nothing
 // written back to the store.
 

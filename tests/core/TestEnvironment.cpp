@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps every core test away from the real user's configuration: before any
 // test runs, HOME and XDG_CONFIG_HOME point into a scratch folder and
 // QStandardPaths is in test mode, so QSettings("Osk", "Tolvane") lands there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two writers of one archive: every page operation reads the list again
 // inside the category's write guard and applies itself by page entry, so a
 // list shown from a stale copy never drops another writer's pages; a guard

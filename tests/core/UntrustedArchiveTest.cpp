@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A shared archive is written by other workstations and by hand: page-list
 // entries that are paths rather than file names, headers at the end of the
 // number range, and the leftovers of writes that were killed half-way. And

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every seed and every kept crash of the fuzz targets, fed through the entry
 // point of its target: nothing may crash (the sanitizer build turns memory
 // errors into failures too) and every property the fuzzer checks must hold.

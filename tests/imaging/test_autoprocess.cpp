@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic processing: the target boxes, the sizes of page image and
 // thumbnail (turning included) on both scaling paths, what the page image and
 // thumbnail are made from, the fate of the acquired handle, the edited-image

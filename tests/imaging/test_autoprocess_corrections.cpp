@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The automatic corrections and the whitening filter, on pictures whose
 // histograms are built by hand, plus a comparison with a plain per-pixel
 // evaluation on random pictures of odd widths.

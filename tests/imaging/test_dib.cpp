@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMDIB (fields, colour count, palette, drawing, contrast, gamma, levels),
 // CreateDib and BitmapToDib.
 

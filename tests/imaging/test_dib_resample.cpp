@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ResampleAverage and ResampleBilinear: hand-computed pixels, and equality
 // with a direct per-pixel evaluation of the formulas over many sizes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing a page fails when its screen copy cannot be allocated: the viewer
 // and the editor then say the picture is too large. Tried in a child whose
 // address space is capped just above what it already uses.

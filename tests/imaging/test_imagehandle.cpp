@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DIB blocks for decoders that write every pixel themselves: the bytes the
 // decoder never writes (header, colour table, row padding) must be zero even
 // when the allocator hands back memory that held something else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The BMP reader on files of every flavour other writers produce: 16- and
 // 32-bit (plain and with bit fields, with and without alpha), RLE8 and RLE4,
 // OS/2 core headers, top-down rows; and the damage each flavour can carry.

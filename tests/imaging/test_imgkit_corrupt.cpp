@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged and hostile input: every case must give "no image" (or, for random
 // damage, possibly a picture) without crashing, hanging or reading beyond
 // the data. Run under -fsanitize=address,undefined to make the last part count.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image files: every saver through the loader, files from other writers
 // (fax TIFF, multi-page TIFF, CMYK JPEG, top-down BMP, Qt formats), and saves
 // that must fail without leaving anything behind.

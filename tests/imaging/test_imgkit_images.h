@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Test pictures made in code, and pixel-level checks on DIB blocks, shared by
 // the image-library tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG decoder on real files of every flavour (the pixels must be exactly
 // TurboJPEG's, which decoded every page filed so far), on damage that libjpeg
 // would paper over with grey or misplaced blocks (refused), on warnings that

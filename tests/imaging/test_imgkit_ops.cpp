@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image operations: information, conversion, rotation, clipping, copying,
 // scaling, brightness, colour offsets, clipboard and the replace rule.
 

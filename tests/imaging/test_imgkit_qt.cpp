@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The formats read through Qt's image readers: damaged files are no image
 // (a cut anywhere, broken GIF blocks), small files that claim giant pictures
 // cost little, a 600 dpi A4 scan loads within a few times its own size, and

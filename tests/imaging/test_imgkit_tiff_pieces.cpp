@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIFF pages that libtiff converts for us (separate colour planes, tiles,
 // anything not read row by row): converted one strip or tile at a time, so
 // pieces at the picture's edges land exactly, a missing piece refuses the

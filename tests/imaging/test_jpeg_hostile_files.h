@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // JPEG files made in code for the damage tests, the memory tests and the
 // hostile-file benchmark: real files from TurboJPEG, and the same files with

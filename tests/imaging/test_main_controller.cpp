@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controller without its window: what each command asks
 // to draw again, the memos written only when typed into and never once the
 // lock has gone elsewhere, and commands applied to the list on disk rather

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving the shown page as a file: the colour class of a picture, and the
 // whole round from the save dialog through the checks to the file written
 // and the folder remembered, with the dialog answered from a script.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Susie plug-in loader, through real dlopen'ed plug-ins: the test
 // plug-ins of tests/plugins (one per behaviour, see testspi.c) are copied
 // into a folder of each test's own and loaded from there.

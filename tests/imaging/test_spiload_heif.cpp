@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ifheif.spi through the loader: HEIC and AVIF files made here with
 // libheif's encoders, read back by the built plug-in.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What JPEG loads cost in memory, measured as the peak resident set of a
 // child process (wait4's ru_maxrss): tolvane-batch on small hostile files
 // must give up in little memory, and a real giant baseline file must load in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A Susie plug-in for the loader tests, built once per behaviour:
  *   TSPI_TAG     the file content it accepts starts "TSPI:<tag>\n"
  *                (TSPI_MAGIC_BM: files starting "BM" instead)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* What the test plug-ins hand back, shared by the plug-ins (C) and the tests
  * that check the pixels (C++). */
 #ifndef TOLVANE_TESTSPI_PATTERN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints one page through PrintPageImage on a CUPS queue, with the set-up
 // dialog answered from a script: the program's own path as far as the
 // scheduler. Started by the CUPS test (PrintCupsTest.cpp), which starts its

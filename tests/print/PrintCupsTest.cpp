@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing a page to a real print queue: a CUPS scheduler of the test's own
 // (cupsd -f on a private socket, everything it keeps in a temporary folder),
 // a cups-pdf queue on it, the program's print path in a process of its own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The printing tests' main: QPrinter and its paint engines need an
 // application object (offscreen).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the printing tests share: pattern pictures written as files, and
 // reading a printed PDF back with poppler (pdfimages for the embedded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing a page through PrintPageImage into Qt's PDF printer, with the
 // set-up dialog answered from a script, and the file read back with poppler:
 // the picture sits where PrintTargetRect puts it on the printable area, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan tests' main: the library's settings go to a temporary folder,
 // and SANE is shut down before the program ends.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the scan tests: running work on the scan thread, reading
 // the pixels of a block, and scanimage as the reference for what the test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one-shot scan: the block turned into the device's options, and every
 // error code it gives back.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The option model of the test device, the values kept per device kind, and
 // the stored scanner choice.
 

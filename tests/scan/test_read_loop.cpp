@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The read loop on scripted frames: byte order, row order, bit sense and
 // padding of the block, and every way the data can disagree with the
 // parameters.

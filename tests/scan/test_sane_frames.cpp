@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scans of the SANE test backend, one suite per configuration of
 // tests/scan/sane (see CMakeLists.txt): every frame type, checked pixel by
 // pixel against scanimage's picture of the same scan and, where the test

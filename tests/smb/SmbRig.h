@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A real network drive for the tests: a private Samba server on 127.0.0.1
 // with one share, mounted twice through FUSE with smbnetfs. Each mount is

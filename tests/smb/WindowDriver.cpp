@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as one workstation runs it, for the network-drive tests:
 // a process of its own (its own HOME, its own settings and lock token) that
 // opens the window on an archive and takes commands on standard input, one

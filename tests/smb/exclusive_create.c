@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Preloaded into smbnetfs by the rig (SmbRig): makes a FUSE create with
  * O_EXCL exclusive on the file server, as a create from Windows
  * (CREATE_NEW) or from the Linux CIFS client is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch on a real network drive, run from two workstations at once
 // (the rig's two mounts of one share): adds side by side on an unshared and
 // on a shared archive, a forced takeover in the middle of a long add, an add

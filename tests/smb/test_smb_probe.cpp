@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the archive's writers count on from a network drive, seen from two
 // workstations (the rig's two mounts of one share): exclusive creation,
 // replacing rename, names without letter case, no links, whole files after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether this test program runs under AddressSanitizer or ThreadSanitizer:
 // resident-memory figures and capped address spaces mean nothing there.

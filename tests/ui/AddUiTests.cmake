@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by ctest when it reads the test list (TEST_INCLUDE_FILES): asks the
 # window-test program for its classes and adds one test per class, so a class
 # added later needs no change here. Set by the caller: UI_TEST_EXE,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One test program for all window tests: builds the application object the
 // program uses, keeps settings in a temporary folder, runs every registered
 // Qt Test class in turn.

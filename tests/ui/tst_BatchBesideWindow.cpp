@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window and tolvane-batch on one shared archive at the same time:
 // one lock protocol, so whichever holds the write lock writes and the other
 // does not. The window is driven through its controls; the batch command

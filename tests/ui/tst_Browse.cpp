@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Browsing and keeping the archive through the real main window: the page
 // grid and its paging, memos and when they are written, categories, the
 // shared-write lock, the command states and the options dialog's sharing

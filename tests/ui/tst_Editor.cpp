@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor window through its real controls: layout and hints, showing,
 // zoom, the cut rectangle and trim, rotations and flips, reset, the keys,
 // the toolbar drag, closing, and what happens when a step yields no image.

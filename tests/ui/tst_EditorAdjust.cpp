@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's adjustment tools through the real window: brightness,
 // contrast and gamma steps, the automatic corrections, the colour balance
 // with its preview, the high-quality shrink and enlarge through the resize

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's arithmetic from tables: zoomed control sizes, the cut
 // rectangle between control and picture pixels, drag clamping, the colour
 // preview's size, the colour-balance offsets and the resize dialog's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's small windows: the resize dialog with its coupled edit boxes
 // and its keys, the colour preview with its remembered place, and the wait
 // window of the slower tools.

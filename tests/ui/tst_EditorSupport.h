@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the editor's window tests: patterned 24-bit pictures,
 // pixel reading, pointer events sent straight to a control, and an editor

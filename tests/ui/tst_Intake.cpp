@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File import from the main window: the open dialog, the readers, the
 // processing window, the editor in manual mode, the page limit, and the new
 // page filed with its files, its list line and the grid on the last four

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as built: controls by name with captions, hints and sizes,
 // start-up steps, the version window, help, the mode switch, exceptions in
 // handlers, and the single-instance guard of the real program.

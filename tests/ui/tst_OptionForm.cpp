@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options dialog as the user meets it: every control with its texts and
 // place, the record and shared state it opens with, what OK stores (record
 // and store alike), the paper-size presets, and Cancel leaving everything as

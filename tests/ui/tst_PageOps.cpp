@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page commands through the real main window: the context menu, delete
 // with its question, reordering with the grid following, moving into another
 // category through the destination dialog, and the copy of a page.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Re-editing a stored page from the main window: the picture goes through
 // the real editor and comes back under the page's own file, whatever the
 // current save format; a discarded edit, a failed load and a failed save

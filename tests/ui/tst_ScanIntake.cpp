@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three scan commands of the main window. ScanCommandsTest answers the
 // scanner from a script: the one-shot block made from the settings, each
 // error code's message, the page limit ahead of the scanner. The ScanToPage…

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A page list written by another workstation (or by hand) may hold entries
 // that are paths, not file names. The main window lists them, shows them
 // without a picture and with a read-only memo, and nothing reads or writes

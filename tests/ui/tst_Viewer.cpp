@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full-screen viewer through the main window: the three ways in, page
 // turning past both ends, zoom and scrolling, closing, the tool panel's drag
 // and its stored place, the clipboard copy, and the failures that start no

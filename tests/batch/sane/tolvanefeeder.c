@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A SANE backend of the tests' own, "tolvanefeeder": one grey scanner with a
  * flatbed and a document feeder, whose feeder jams at a set page. The SANE
  * test backend fails every scan alike; a scan that fails after pages were

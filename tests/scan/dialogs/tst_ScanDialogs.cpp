@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window tests of the scanner dialogs against the SANE test backend. One
 // class per SANE configuration (tests/scan/sane/<case>), each run in its own
 // process by ctest: ScanWindowTest (basic), NoScannerWindowTest (nodevice),

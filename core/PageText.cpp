@@ -229,11 +229,11 @@ bool MakeWordsFolder(const QString& categoryFolder, IoError* error)
     return false;
 }
 
-std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list)
+std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list, bool andWithText)
 {
     QSet<QString> done;
     const QString words = ResolveExistingPath(categoryFolder + u'/' + kWordsFolder);
-    if (!IsSymbolicLink(words))
+    if (!andWithText && !IsSymbolicLink(words))
         for (const QString& name : QDir(words).entryList(QDir::Files | QDir::Hidden))
             done.insert(name.toLower());
     std::vector<PageToRecognise> pages;

@@ -97,4 +97,6 @@ struct PageToRecognise {
 // The listed pages of the category without a recognised text, in list order,
 // each entry once; pages whose entry names no file, whose image is missing or
 // a link, are left out. One listing of the Words folder, not a look per page.
-std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list);
+// `andWithText`: every such page, those with a text too (to recognise again).
+std::vector<PageToRecognise> PagesWithoutText(const QString& categoryFolder, const PageList& list,
+                                              bool andWithText = false);

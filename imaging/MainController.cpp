@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/MainController.h"
 
+#include <QFileInfo>
+
 #include "core/CommandState.h"
 #include "core/NetLock.h"
 #include "imaging/ImgKit.h"
@@ -81,6 +83,7 @@ void MainController::LoadSlots()
         if (!v.namesFiles)
             continue;
         v.thumbPath = ResolveExistingPath(ThumbPath(Session.CurrentFolder, Session.Pages, d));
+        v.imagePath = ImagePath(Session.CurrentFolder, Session.Pages, d);  // looked up only when wanted
         loadedMemos_[s] = ReadMemo(MemoPath(Session.CurrentFolder, Session.Pages, d));
         v.memoEditable = true;
         if (loadedMemos_[s]) {
@@ -172,6 +175,20 @@ void MainController::Click(int slot)
     if (slot >= 0)
         Session.Grid.K = Session.Grid.T + slot;
     Changed(What::Selection);
+}
+
+int MainController::ShowEntry(const QString& entry, int indexHint)
+{
+    const PageList& pages = Session.Pages;
+    const int index = PageEntry(pages, indexHint) == entry ? indexHint : IndexOfEntry(pages, entry);
+    if (index < 0)
+        return -1;
+    GridState& g = Session.Grid;
+    // The group of four it pages to, kept full at the end of the list.
+    g.T = std::min(index - index % kGridSlots, LastFourStart(g.P));
+    g.K = index;
+    Changed(What::Pages);
+    return index;
 }
 
 void MainController::Mark(int slot, bool on)
@@ -302,6 +319,38 @@ PageResult MainController::CopyClicked()
 PageResult MainController::AddPage(const PageImages& made, const PageText* words)
 {
     return Done(StoreProcessedPage(Session, made, settings_, words));
+}
+
+const QString kPdfInsideCategoryMessage = QStringLiteral("分類のフォルダの中にはPDFファイルを保存できません");
+
+PdfIntakeResult MainController::AddPdfPages(const QString& pdfPath, const PdfIntakeProgress& progress)
+{
+    PdfIntakeResult result = StorePdfPages(Session, pdfPath, settings_, progress);
+    Done(result.outcome);
+    return result;
+}
+
+std::vector<int> MainController::PagesForPdf() const
+{
+    const GridState& g = Session.Grid;
+    std::vector<int> pages;
+    for (int i = 0; i < g.P; ++i)
+        if (g.Marked(i))
+            pages.push_back(i);
+    if (pages.empty())
+        for (int i = 0; i < g.P; ++i)
+            pages.push_back(i);
+    return pages;
+}
+
+PdfExportResult MainController::SavePagesAsPdf(const QString& outPath) const
+{
+    if (ResolvesInside(QFileInfo(outPath).absolutePath(), Session.CurrentFolder)) {
+        PdfExportResult refused;
+        refused.message = kPdfInsideCategoryMessage;
+        return refused;
+    }
+    return ExportPdf(PdfSourcesOf(Session.CurrentFolder, Session.Pages, PagesForPdf()), outPath);
 }
 
 PageResult MainController::ReplaceClicked(const PageImages& edited)

@@ -13,6 +13,8 @@
 #include "core/Settings.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImageHandle.h"
+#include "imaging/PdfIntake.h"
+#include "text/pdf/PdfExport.h"
 
 #include <QObject>
 #include <QString>
@@ -21,6 +23,10 @@
 #include <array>
 #include <functional>
 #include <optional>
+
+// "分類のフォルダの中にはPDFファイルを保存できません": a PDF is never written
+// among a category's own files.
+extern const QString kPdfInsideCategoryMessage;
 
 class MainController : public QObject {
     Q_OBJECT
@@ -50,6 +56,7 @@ public:
         // picture or a memo read through it, and its memo editable.
         bool namesFiles = false;
         QString thumbPath;  // its thumbnail file, when it names files
+        QString imagePath;  // and its page image (as listed, not looked up)
         QString memo;       // the memo as read
         // The memo may be edited: the entry names files and the memo was
         // read whole (a memo past kMemoReadLimit is shown cut, read-only).
@@ -86,6 +93,10 @@ public:
     // ---- the grid ----
     void PageTo(int32_t first);
     void Click(int slot);
+    // Shows the page of `entry` (looked for at `indexHint` first, as a
+    // search found it, else its first line) in the grid as the clicked page.
+    // Its index, or -1 when the current list no longer has it.
+    int ShowEntry(const QString& entry, int indexHint);
     void Mark(int slot, bool on);
 
     // Writes the memos typed into the shown slots that differ from what was
@@ -118,6 +129,15 @@ public:
     // Files a processed picture as the last page (with its text, when it
     // comes with one).
     PageResult AddPage(const PageImages& made, const PageText* words = nullptr);
+    // Files the pages of a PDF file as the last pages, each processed
+    // automatically (see StorePdfPages).
+    PdfIntakeResult AddPdfPages(const QString& pdfPath, const PdfIntakeProgress& progress = {});
+    // The pages that go into a PDF: the checked ones, or every page when none
+    // is checked, in display order.
+    std::vector<int> PagesForPdf() const;
+    // Writes PagesForPdf as the PDF file `outPath`; never into the category
+    // itself (not ok, with kPdfInsideCategoryMessage).
+    PdfExportResult SavePagesAsPdf(const QString& outPath) const;
     // Stores an edited picture under the clicked page's own files (the list
     // names them; a picture under another extension would never be shown);
     // the grid then shows the last four pages with the last one clicked.

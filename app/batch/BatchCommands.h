@@ -10,5 +10,8 @@ namespace batch {
 int RunAdd(const QStringList& args);
 int RunScan(const QStringList& args);
 int RunCheck(const QStringList& args);
+int RunExport(const QStringList& args);
+int RunSearch(const QStringList& args);
+int RunOcr(const QStringList& args);
 
 }  // namespace batch

@@ -210,12 +210,14 @@ int OpenArchiveFile(const QString& path, FileRead& r, bool followLink)
 }
 
 FileRead ReadArchiveChunks(const QString& path, const std::function<bool(const char*, qsizetype)>& take,
-                           bool followLink)
+                           bool followLink, const std::function<void(qint64)>& opened)
 {
     FileRead r;
     const int fd = OpenArchiveFile(path, r, followLink);
     if (fd < 0)
         return r;
+    if (opened)
+        opened(r.size);
     QByteArray chunk(1 << 16, Qt::Uninitialized);
     for (;;) {
         const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
@@ -247,7 +249,10 @@ FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink)
             bytes.append(data, std::min(room, n));
             return n <= room;  // a byte past the limit: the file is longer
         },
-        followLink);
+        followLink,
+        // One block of the size the file has (within the limit), rather
+        // than one copy after another as it grows.
+        [&](qint64 size) { bytes.reserve(qsizetype(std::clamp<qint64>(size, 0, limit))); });
     if (r.status == FileRead::Read || r.status == FileRead::TooLong)
         r.bytes = std::move(bytes);
     return r;
@@ -415,7 +420,7 @@ QString LeftoverNameFor(const QString& name)
     return u'.' + name.left(64) + kLeftoverTag + RandomSuffix() + kLeftoverEnd;
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
+bool WriteFileAtomicallyWith(const QString& path, const std::function<bool(int fd)>& write, IoError* error)
 {
     auto failWith = [&](int code) {
         if (error)
@@ -480,7 +485,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
         }
         ::fchmod(fd, old.st_mode & 07777);
     }
-    if (!WriteAll(fd, bytes.constData(), bytes.size()))
+    errno = 0;
+    if (!write(fd))
         return fail(errno ? errno : EIO);
     if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
         return fail(errno);
@@ -495,7 +501,31 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* 
     return true;
 }
 
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
+{
+    return WriteFileAtomicallyWith(path, [&](int fd) { return WriteAll(fd, bytes.constData(), bytes.size()); },
+                                   error);
+}
+
 #else
+
+bool WriteFileAtomicallyWith(const QString& path, const std::function<bool(int fd)>& write, IoError* error)
+{
+    if (path.isEmpty())
+        return false;
+    const QString target = ResolvePathForWrite(path);
+    if (QFileInfo(target).isDir())
+        return false;
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || !file.flush())
+        return false;
+    if (!write(int(file.handle()))) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    return file.commit();
+}
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error)
 {

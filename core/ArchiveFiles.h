@@ -53,6 +53,10 @@ bool RenameFileRetrying(const QString& from, const QString& to, IoError* error =
 // temporary file is created and renamed relative to the folder it was
 // opened in. When it fails and `error` is given, `error` says why.
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, IoError* error = nullptr);
+// The same for content too large to hold whole: `write` gets the temporary
+// file's descriptor and writes the whole content to it; false from it (with
+// errno saying why, else EIO) fails the write as above.
+bool WriteFileAtomicallyWith(const QString& path, const std::function<bool(int fd)>& write, IoError* error = nullptr);
 
 // If `path` exists (one stat), returns it. Otherwise looks for each missing
 // component case-insensitively in its parent folder, from the deepest existing
@@ -89,8 +93,9 @@ struct FileRead {
 FileRead ReadArchiveFile(const QString& path, qint64 limit, bool followLink = false);
 // The same file read a chunk at a time into `take`, which returns false to
 // read no further (status TooLong then). Nothing is held but one chunk.
+// `opened`, when given, is told the file's size before the first chunk.
 FileRead ReadArchiveChunks(const QString& path, const std::function<bool(const char*, qsizetype)>& take,
-                           bool followLink = false);
+                           bool followLink = false, const std::function<void(qint64)>& opened = {});
 // The same file opened for reading by the caller, who closes it: its
 // descriptor, or -1 with `status` saying why (size in status.size).
 int OpenArchiveFile(const QString& path, FileRead& status, bool followLink = false);

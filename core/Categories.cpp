@@ -64,11 +64,21 @@ void RemoveAtomicWriteLeftovers(const QString& folder)
 
 }  // namespace
 
+const QString kProgramFolderMarker = QStringLiteral(".tolvane-program-files");
+
 QStringList ListCategoryNames(const QString& archiveRoot)
 {
     QStringList names = QDir(archiveRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
     // The lock file's name stays the lock's, whatever stands there.
     names.removeIf([](const QString& n) { return n.compare(QLatin1String("NetLock.CTL"), Qt::CaseInsensitive) == 0; });
+    // The program's own folders beside the categories (the desktop files,
+    // the manual's pictures) carry a marker; only their names are looked at
+    // twice, so a large archive on a network drive costs no more to list.
+    const QDir root(archiveRoot);
+    names.removeIf([&root](const QString& n) {
+        return (n == QLatin1String("share") || n == QLatin1String("manual"))
+               && QFileInfo::exists(root.filePath(n + u'/' + kProgramFolderMarker));
+    });
     return names;
 }
 

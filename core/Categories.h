@@ -15,8 +15,10 @@ bool CategoryStaysInside(const QString& folder, const QString& archiveRoot);
 
 // Folder names in the order the file system gives them; hidden folders
 // (names starting with ".") are left out, and so is a folder in the lock
-// file's place (NetLock.CTL).
+// file's place (NetLock.CTL), and the program's own installed folders
+// "share" and "manual" (each holding the marker file below).
 QStringList ListCategoryNames(const QString& archiveRoot);
+extern const QString kProgramFolderMarker;
 
 // A name that can only ever mean a folder directly under the archive root:
 // not empty, not "." or "..", no "/" or "\" and no control character.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TEditForm.h"
+#include "widgets/Controls.h"
 
 #include "ui_TEditForm.h"
 
@@ -32,13 +33,6 @@ using namespace EditorGeometry;
 namespace {
 
 constexpr int kScrollStep = 80;
-
-QFont FormFont(int pixels)
-{
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(pixels);
-    return f;
-}
 
 // Shows the wait window for the length of a step and closes it on every
 // path out of the step.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TfColorPreview.h"
+#include "widgets/Controls.h"
 
 #include "ui_TfColorPreview.h"
 
@@ -17,13 +18,10 @@ TfColorPreview::TfColorPreview(Settings& settings, QWidget* owner)
 {
     ui_->setupUi(this);
     setFixedSize(210, 210);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(FormFont(12));
     setAttribute(Qt::WA_ShowWithoutActivating);
     if (settings_.ColorPreviewX < 0 || settings_.ColorPreviewY < 0) {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        CentreOnScreen(this);
     } else {
         move(settings_.ColorPreviewX, settings_.ColorPreviewY);
     }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TfSize.h"
+#include "widgets/Controls.h"
 
 #include "ui_TfSize.h"
 
@@ -18,11 +19,8 @@ TfSize::TfSize(QWidget* owner) : QDialog(owner), ui_(std::make_unique<Ui::TfSize
                    | Qt::WindowCloseButtonHint);
     // Client area of a 266 x 200 window with a dialog frame.
     setFixedSize(258, 173);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    setFont(FormFont(12));
+    CentreOnScreen(this);
 
     ConnectHandler(nullptr, ui_->Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit1); });
     ConnectHandler(nullptr, ui_->Edit2, &QLineEdit::textChanged, this, [this] { Edit1Change(ui_->Edit2); });

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TfWait.h"
+#include "widgets/Controls.h"
 
 #include "ui_TfWait.h"
 
@@ -10,9 +11,7 @@
 TfWait::TfWait(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint), ui_(std::make_unique<Ui::TfWait>())
 {
     ui_->setupUi(this);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(FormFont(12));
     setFixedSize(232, 59);
     setAttribute(Qt::WA_ShowWithoutActivating);
 }
@@ -21,8 +20,7 @@ TfWait::~TfWait() = default;
 
 void TfWait::ShowNow()
 {
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(this);
     show();
     raise();
     repaint();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TMessage1Form.h"
+#include "widgets/Controls.h"
 
 #include "ui_TMessage1Form.h"
 
@@ -11,8 +12,7 @@ TMessage1Form::TMessage1Form(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint), ui_(std::make_unique<Ui::TMessage1Form>())
 {
     ui_->setupUi(this);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
+    const QFont f = FormFont(12);
     setFont(f);
     QFont bold = f;
     bold.setPixelSize(15);
@@ -26,8 +26,7 @@ TMessage1Form::~TMessage1Form() = default;
 
 void TMessage1Form::ShowNow()
 {
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(this);
     show();
     raise();
     if (QWidget* owner = parentWidget())

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TOptionForm.h"
+#include "widgets/Controls.h"
 
 #include "ui_TOptionForm.h"
 
@@ -35,9 +36,7 @@ TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShare
     ui_->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(528, 349);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(FormFont(12));
     for (QLabel* l : {ui_->Label3, ui_->Label8, ui_->Label9, ui_->Label10}) {
         QPalette pal = l->palette();
         pal.setColor(QPalette::Active, QPalette::WindowText, kNavy);
@@ -47,8 +46,7 @@ TOptionForm::TOptionForm(Settings& settings, QSettings& store, bool archiveShare
 
     // Centred on the desktop, whatever the parent; placed again with its
     // frame once shown.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(this);
 
     ConnectHandler(nullptr, ui_->Button1, &QPushButton::clicked, this, &TOptionForm::Button1Click);
     ConnectHandler(nullptr, ui_->Button2, &QPushButton::clicked, this, &QDialog::reject);

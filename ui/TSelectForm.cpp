@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TSelectForm.h"
+#include "widgets/Controls.h"
 
 #include "core/ArchiveFiles.h"
 #include "core/Prompt.h"
@@ -17,11 +18,8 @@ TSelectForm::TSelectForm(Prompt& prompt, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(223, 264);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    setFont(FormFont(12));
+    CentreOnScreen(this);
     ConnectHandler(&prompt_, ui_->Button1, &QPushButton::clicked, this, &TSelectForm::Button1Click);
 }
 
@@ -35,11 +33,23 @@ bool TSelectForm::LoadList(const QString& path)
     QStringList names = QString::fromUtf8(*bytes).split(QStringLiteral("\r\n"));
     if (!names.isEmpty() && names.last().isEmpty())
         names.removeLast();
+    SetList(names);
+    return true;
+}
+
+void TSelectForm::SetList(const QStringList& names)
+{
     ui_->ListBox->clear();
     ui_->ListBox->addItems(names);
     ui_->ListBox->setCurrentRow(-1);
     ui_->ListBox->clearSelection();
-    return true;
+}
+
+void TSelectForm::Preselect(const QString& name)
+{
+    const QList<QListWidgetItem*> found = ui_->ListBox->findItems(name, Qt::MatchExactly);
+    if (!found.isEmpty())
+        ui_->ListBox->setCurrentItem(found.first());
 }
 
 QString TSelectForm::SelectedName() const

@@ -5,6 +5,7 @@
 // stays open.
 
 #include <QDialog>
+#include <QStringList>
 #include <memory>
 
 class Prompt;
@@ -22,6 +23,9 @@ public:
     // Fills the list from a file of names, one a line (UTF-8). False when it
     // cannot be read.
     bool LoadList(const QString& path);
+    void SetList(const QStringList& names);
+    // Selects the name, when it is in the list.
+    void Preselect(const QString& name);
     // The selected name; empty when none.
     QString SelectedName() const;
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TVersionForm.h"
+#include "widgets/Controls.h"
 
 #include "ui_TVersionForm.h"
 
@@ -10,8 +11,7 @@ TVersionForm::TVersionForm(QWidget* parent) : QDialog(parent), ui_(std::make_uni
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
+    const QFont f = FormFont(12);
     setFont(f);
     QFont big = f;
     big.setPixelSize(20);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TfNewFolder.h"
+#include "widgets/Controls.h"
 
 #include "ui_TfNewFolder.h"
 
@@ -10,9 +11,7 @@ TfNewFolder::TfNewFolder(QWidget* parent) : QDialog(parent), ui_(std::make_uniqu
     ui_->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(340, 131);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(FormFont(12));
     QPalette red = ui_->Label2->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     ui_->Label2->setPalette(red);

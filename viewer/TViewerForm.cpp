@@ -36,9 +36,7 @@ TViewerForm::TViewerForm(Prompt& prompt, Settings& settings, QSettings& store, Q
 {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPixelSize(12);
-    setFont(font);
+    setFont(FormFont(12));
     ApplyHints(this);
     ui_->Panel1->raise();
     ui_->Panel2->setCursor(Qt::SizeAllCursor);

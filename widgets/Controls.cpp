@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/Controls.h"
 
+#include <QScreen>
+
+#include <QGuiApplication>
+
 #include "widgets/ZoomView.h"
 
 #include <QAction>
@@ -62,8 +66,14 @@ void TImage::SetPicture(const QImage& picture)
     picture_ = picture;
     outlines_.clear();
     if (autoSize_ && !picture_.isNull())
-        resize(picture_.size());
+        resize(PictureSize());
     update();
+}
+
+QSize TImage::PictureSize() const
+{
+    // A picture made for a denser screen takes the room of its points.
+    return picture_.deviceIndependentSize().toSize();
 }
 
 void TImage::ClearPicture()
@@ -77,7 +87,7 @@ void TImage::SetAutoSize(bool on)
 {
     autoSize_ = on;
     if (autoSize_ && !picture_.isNull())
-        resize(picture_.size());
+        resize(PictureSize());
 }
 
 void TImage::SetStretch(bool on)
@@ -98,10 +108,10 @@ QRect TImage::PictureRect() const
         return {};
     if (stretch_)
         return rect();
+    const QSize size = PictureSize();
     if (center_)
-        return QRect((width() - picture_.width()) / 2, (height() - picture_.height()) / 2, picture_.width(),
-                     picture_.height());
-    return QRect(QPoint(0, 0), picture_.size());
+        return QRect((width() - size.width()) / 2, (height() - size.height()) / 2, size.width(), size.height());
+    return QRect(QPoint(0, 0), size);
 }
 
 void TImage::paintEvent(QPaintEvent* event)
@@ -109,12 +119,18 @@ void TImage::paintEvent(QPaintEvent* event)
     if (picture_.isNull())
         return;
     QPainter p(this);
+    // Scaled smoothly, on a dense screen too: never in blocks.
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect target = PictureRect();
     const QRect visible = target.intersected(event->rect());
     if (visible.isEmpty())
         return;
-    if (target.size() == picture_.size()) {
-        p.drawImage(visible.topLeft(), picture_, visible.translated(-target.topLeft()));
+    if (target.size() == PictureSize()) {
+        // At its own size (in points): pixel for pixel, whatever the ratio.
+        const qreal r = picture_.devicePixelRatio();
+        const QRectF part = visible.translated(-target.topLeft());
+        p.drawImage(QPointF(visible.topLeft()), picture_,
+                    QRectF(part.left() * r, part.top() * r, part.width() * r, part.height() * r));
     } else {
         // Scaled: map the visible part back to the picture and draw only that.
         const double sx = double(picture_.width()) / target.width();
@@ -191,6 +207,19 @@ void TStaticText::mouseReleaseEvent(QMouseEvent* event)
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit Clicked();
+}
+
+QFont FormFont(int pixels, bool fixedPitch)
+{
+    QFont font(fixedPitch ? QStringLiteral("ＭＳ ゴシック") : QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(pixels);
+    return font;
+}
+
+void CentreOnScreen(QWidget* window)
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
 }
 
 QString ShortHint(const QString& hint)

@@ -6,6 +6,7 @@
 
 #include "imaging/PictureTarget.h"
 
+#include <QFont>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -63,6 +64,8 @@ public:
 
     // Where the picture lands inside the control, in control coordinates.
     QRect PictureRect() const;
+    // The picture's size in the control's coordinates.
+    QSize PictureSize() const;
 
     // Boxes drawn round parts of the picture (in its own pixels), such as
     // the words a search found; cleared with the picture.
@@ -110,6 +113,13 @@ protected:
 
 // The short part of a stored hint "short|long".
 QString ShortHint(const QString& hint);
+
+// The forms' fonts, as they were drawn: "ＭＳ Ｐゴシック" (or "ＭＳ ゴシック",
+// fixed pitch) at a pixel size; the application maps both to the installed
+// Japanese fonts.
+QFont FormFont(int pixels = 12, bool fixedPitch = false);
+// Centres a window on the primary screen's free area.
+void CentreOnScreen(QWidget* window);
 
 // For every widget and action under root that carries a "hint" property
 // (stored as short text + "|" + long text), shows the short text as its

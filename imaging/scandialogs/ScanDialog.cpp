@@ -7,6 +7,7 @@
 #include "imaging/scan/ScanThread.h"
 #include "imaging/scandialogs/ScanProgress.h"
 #include "imaging/scandialogs/ScanSelectDialog.h"
+#include "imaging/scandialogs/SaneText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,15 +35,16 @@ namespace {
 
 const char* const kCorners[4] = {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y, SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y};
 
+// In the dialog's language, as the rest of it.
 QString UnitSuffix(SANE_Unit u)
 {
     switch (u) {
-    case SANE_UNIT_PIXEL: return QStringLiteral(" px");
-    case SANE_UNIT_BIT: return QStringLiteral(" bit");
+    case SANE_UNIT_PIXEL: return QStringLiteral(" ピクセル");
+    case SANE_UNIT_BIT: return QStringLiteral(" ビット");
     case SANE_UNIT_MM: return QStringLiteral(" mm");
     case SANE_UNIT_DPI: return QStringLiteral(" dpi");
     case SANE_UNIT_PERCENT: return QStringLiteral(" %");
-    case SANE_UNIT_MICROSECOND: return QStringLiteral(" µs");
+    case SANE_UNIT_MICROSECOND: return QStringLiteral(" マイクロ秒");
     default: return {};
     }
 }
@@ -296,11 +298,11 @@ QWidget* ScanDialog::MakeControl(const ScanOption& o, QWidget* parent)
     const QString name = o.name;
     QWidget* control = nullptr;
     if (o.type == SANE_TYPE_BUTTON) {
-        auto* b = new QPushButton(o.title, parent);
+        auto* b = new QPushButton(SaneText(o.title), parent);
         connect(b, &QPushButton::clicked, this, [this, name] { SetOption(name, true); });
         control = b;
     } else if (o.type == SANE_TYPE_BOOL) {
-        auto* c = new QCheckBox(o.title, parent);
+        auto* c = new QCheckBox(SaneText(o.title), parent);
         c->setChecked(o.value.toBool());
         connect(c, &QCheckBox::toggled, this, [this, name](bool on) { SetOption(name, on); });
         control = c;
@@ -308,7 +310,7 @@ QWidget* ScanDialog::MakeControl(const ScanOption& o, QWidget* parent)
         auto* c = new QComboBox(parent);
         if (o.constraint == SANE_CONSTRAINT_STRING_LIST) {
             for (const QString& s : o.strings)
-                c->addItem(s, s);
+                c->addItem(SaneText(s), s);  // shown translated, sent as the backend's
         } else {
             for (double w : o.words)
                 c->addItem(NumberText(w, o.type) + UnitSuffix(o.unit), w);
@@ -366,7 +368,7 @@ QWidget* ScanDialog::MakeControl(const ScanOption& o, QWidget* parent)
         control = edit;
     }
     control->setObjectName(id);
-    control->setToolTip(o.description);
+    control->setToolTip(SaneText(o.description));
     return control;
 }
 
@@ -389,7 +391,7 @@ void ScanDialog::Rebuild()
             continue;
         if (!box || o.group != group) {
             group = o.group;
-            box = new QGroupBox(group.isEmpty() ? QStringLiteral("設定") : group, panel_);
+            box = new QGroupBox(group.isEmpty() ? QStringLiteral("設定") : SaneText(group), panel_);
             box->setObjectName(QStringLiteral("group_") + (group.isEmpty() ? QStringLiteral("main") : group));
             form = new QFormLayout(box);
             panelLayout_->addWidget(box);
@@ -398,7 +400,7 @@ void ScanDialog::Rebuild()
         if (o.type == SANE_TYPE_BOOL || o.type == SANE_TYPE_BUTTON)
             form->addRow(c);
         else
-            form->addRow(o.title, c);
+            form->addRow(SaneText(o.title), c);
     }
     panelLayout_->addStretch();
     UpdateArea();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/scandialogs/ScanSelectDialog.h"
+#include "imaging/scandialogs/SaneText.h"
 
 #include "imaging/scan/ScanThread.h"
 
@@ -57,7 +58,7 @@ void ScanSelectDialog::ShowDevices(std::vector<scan::ScanDevice> devices)
         const auto& d = devices_[i];
         auto* item = new QListWidgetItem(list_);
         auto* label = new QLabel(QStringLiteral("%1 %2（%3）<br><small>%4</small>")
-                                     .arg(d.vendor.toHtmlEscaped(), d.model.toHtmlEscaped(), d.type.toHtmlEscaped(),
+                                     .arg(d.vendor.toHtmlEscaped(), d.model.toHtmlEscaped(), SaneText(d.type).toHtmlEscaped(),
                                           d.name.toHtmlEscaped()));
         label->setObjectName(QStringLiteral("scanDevice_%1").arg(i));
         item->setData(Qt::UserRole, d.name);

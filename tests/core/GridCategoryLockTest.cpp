@@ -117,6 +117,14 @@ TEST_F(CategoryTest, ListingLeavesOutHiddenFoldersAndFiles)
     Put(QStringLiteral("tolvane.txt"), "x");
     EXPECT_EQ(ListCategoryNames(Root()), QStringList{"B"});
     EXPECT_TRUE(ListCategoryNames(P(QStringLiteral("missing"))).isEmpty());
+    // The program's own installed folders say so; a category of the same
+    // name without the marker stays a category.
+    MakeCategory(QStringLiteral("share"));
+    MakeCategory(QStringLiteral("manual"));
+    Put(QStringLiteral("share/") + kProgramFolderMarker, "x");
+    QStringList listed = ListCategoryNames(Root());
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"B", "manual"}));
 }
 
 TEST_F(CategoryTest, UnsafeNamesNeverTouchAnythingOutsideTheRoot)

@@ -40,8 +40,13 @@ foreach(ui_class IN LISTS ui_classes)
   # Under AddressSanitizer, allocations are traced with the full unwinder: Qt's
   # libraries keep no frame pointers, and leak reports (and their
   # suppressions) need the real stacks through them.
+  # A class named …AtScale2 sees a screen of two device pixels per point.
+  set(ui_env "QT_QPA_PLATFORM=offscreen")
+  if(ui_class MATCHES "AtScale2$")
+    list(APPEND ui_env "QT_SCALE_FACTOR=2")
+  endif()
   set_tests_properties("${UI_TEST_PREFIX}${ui_class}" PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    ENVIRONMENT "${ui_env}"
     ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::fast_unwind_on_malloc=0"
     TIMEOUT "${UI_TEST_TIMEOUT}")
 endforeach()

@@ -4,7 +4,7 @@
 // shared-write lock, the command states and the options dialog's sharing
 // switch.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/ArchiveFiles.h"
 #include "core/Settings.h"
@@ -57,15 +57,11 @@ void MakePages(const QString& root, const QString& name, int pages)
 
 }  // namespace
 
-class BrowseTest : public QObject {
+class BrowseTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
     std::unique_ptr<QTemporaryDir> work_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
 
-    QString Root() const { return root_->path(); }
     QString Work() const { return work_->path(); }
 
     template <typename T = QWidget>
@@ -77,15 +73,7 @@ private:
         return w;
     }
     QAction* A(const char* name) { return W<QAction>(name); }
-    void Click(const char* name) { QTest::mouseClick(W<QToolButton>(name), Qt::LeftButton); }
     QString Text(const char* name) { return W<QLabel>(name)->text(); }
-
-    void Open()
-    {
-        form_ = std::make_unique<TForm1>(prompt_, Root());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    }
 
     // Selects the category of that name as a click in the list would.
     void Select(const QString& name)
@@ -141,18 +129,11 @@ private:
 private slots:
     void init()
     {
-        root_ = std::make_unique<QTemporaryDir>();
+        BeginTest(Settings{});
         work_ = std::make_unique<QTemporaryDir>();
-        prompt_.Clear();
-        AppSettings() = Settings{};
-        AppSettingsStore().clear();
     }
 
-    void cleanup()
-    {
-        form_.reset();
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
-    }
+    void cleanup() { EndTest(); }
 
     // ---- grid ----
 

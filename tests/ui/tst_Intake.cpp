@@ -4,9 +4,11 @@
 // page filed with its files, its list line and the grid on the last four
 // pages; failures leave nothing behind.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
+#include "core/PageText.h"
 #include "core/Settings.h"
+#include "text/pdf/PdfImport.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
 #include "ui/TForm1.h"
@@ -20,88 +22,49 @@
 #include <QLabel>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
 #include <memory>
 
-namespace {
-
-}  // namespace
-
-class IntakeTest : public QObject {
+class IntakeTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Cat/") + rel; }
-    QString Input(const QString& name) const { return root_->path() + QStringLiteral("/in/") + name; }
-
-    void Click(const char* name)
-    {
-        auto* b = form_->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY(b);
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
+    QString Input(const QString& name) const { return Root() + QStringLiteral("/in/") + name; }
 
     // A category with `pages` pages and a list header of `header`.
-    void MakeCat(int pages, int header)
-    {
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
-        QByteArray list = QByteArray::number(header).rightJustified(8, '0') + "\r\n";
-        for (int i = 1; i <= pages; ++i)
-            list += QByteArray::number(i).rightJustified(8, '0') + ".jpg\r\n";
-        QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")), list));
-    }
+    void MakeCat(int pages, int header) { MakeListedCategory(QStringLiteral("Cat"), pages, header); }
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));
+        MainWindowFixture::Open();
+        QCOMPARE(form_->CurrentFolder, Root() + QStringLiteral("/Cat"));
     }
 
     void Choose(const QString& path)
     {
         prompt_.openFileHandlers.push_back([path](const OpenFileRequest& r) {
-            // The four filters in order, the first selected.
-            if (r.filters.size() != 4 || r.filters[3].caption != QStringLiteral("TIFF(*,tif)")
-                || !r.filters[3].patterns.split(u';').contains(QStringLiteral("*.tif")) || r.selectedFilter != 0)
+            // The five filters in order, the first selected.
+            if (r.filters.size() != 5 || r.filters[3].caption != QStringLiteral("TIFF(*,tif)")
+                || !r.filters[3].patterns.split(u';').contains(QStringLiteral("*.tif"))
+                || !r.filters[4].patterns.split(u';').contains(QStringLiteral("*.PDF")) || r.selectedFilter != 0)
                 return QString();
             return path;
         });
     }
 
-    // The files of the category's three folders.
-    QStringList PageFiles() const
-    {
-        QStringList all;
-        for (const char* sub : {"Image", "Thumb", "Text"})
-            for (const QString& n : QDir(Cat(QLatin1String(sub))).entryList(QDir::Files | QDir::Hidden))
-                all << QLatin1String(sub) + u'/' + n;
-        return all;
-    }
-
 private slots:
     void init()
     {
-        root_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkpath(root_->path() + QStringLiteral("/in")));
+        BeginTest();
+        QVERIFY(QDir().mkpath(Root() + QStringLiteral("/in")));
         QVERIFY(ImgKitJpegFileSave(Input(QStringLiteral("scan.jpg")), CreateDib(1200, 1600, 3), 90));
         QVERIFY(WriteTestFile(Input(QStringLiteral("notes.jpg")), "not an image\n"));
-        prompt_.Clear();
-        AppSettings() = DefaultSettings();
-        AppSettingsStore().clear();
     }
 
-    void cleanup()
-    {
-        form_.reset();
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
-    }
+    void cleanup() { EndTest(); }
 
     void anImportedFileBecomesTheLastPageWithTheProcessingWindowShown()
     {
@@ -179,7 +142,7 @@ private slots:
     void aPluginOfTheArchiveRootReadsWhatTheLayerCannot()
     {
         MakeCat(0, 0);
-        const QString work = root_->path();
+        const QString work = Root();
         QTemporaryDir elsewhere;
         const QString started = QDir::currentPath();
         QDir::setCurrent(elsewhere.path());
@@ -188,7 +151,7 @@ private slots:
         QVERIFY(WriteTestFile(Input(QStringLiteral("photo.xyz")), "TSPI:d24\n"));
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_TEST_SPI_DIR "/picfail.spi"), work + QStringLiteral("/picfail.spi")));
         QVERIFY(WriteTestFile(Input(QStringLiteral("broken.xyz")), "TSPI:picfail\n"));
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, Root());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         Choose(Input(QStringLiteral("photo.xyz")));
@@ -268,6 +231,49 @@ private slots:
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible() || w->windowTitle() != QStringLiteral("Tolvane 画像処理"),
                      "the processing window is closed");
+    }
+
+    // A PDF in, one page per page with its own text; pages out as a PDF, the
+    // checked ones or all, never into the category.
+    void pdfFilesComeInPageByPageAndPagesGoOut()
+    {
+        MakeCat(0, 0);
+        {
+            QPdfWriter pdf(Input(QStringLiteral("mail.pdf")));
+            pdf.setPageSize(QPageSize(QPageSize::A4));
+            QPainter p(&pdf);
+            p.setFont(QFont(QStringLiteral("IPAGothic"), 24));
+            p.drawText(600, 1200, QStringLiteral("Invoice 2024"));
+            pdf.newPage();
+            p.drawText(600, 1200, QStringLiteral("請求書"));
+        }
+        Open();
+        Choose(Input(QStringLiteral("mail.pdf")));
+        Click("Menu08");
+        QVERIFY(prompt_.Texts().empty());
+        QCOMPARE(form_->Grid.P, 2);
+        const auto words = ReadPageText(Cat(QStringLiteral("Words/00000001.tsv")));
+        QVERIFY(words && words->Plain().contains(QStringLiteral("Invoice")));
+
+        auto pagesOf = [](const QString& path) {
+            const PdfOpenResult opened = OpenPdf(path, 1000);
+            return opened.status == PdfStatus::Ok ? opened.pageCount : -1;
+        };
+        auto saveAs = [&](const QString& path) {
+            prompt_.saveFileHandlers.push_back([path](const SaveFileRequest& r) {
+                return SaveFileAnswer{r.fileName == QStringLiteral("Cat") ? path : QString(), 0};
+            });
+            Click("SpeedButton23");
+        };
+        saveAs(Input(QStringLiteral("all")));  // the extension comes by itself
+        QCOMPARE(pagesOf(Input(QStringLiteral("all.pdf"))), 2);
+        form_->Desk.Mark(1, true);
+        saveAs(Input(QStringLiteral("checked.pdf")));
+        QCOMPARE(pagesOf(Input(QStringLiteral("checked.pdf"))), 1);
+        QVERIFY(prompt_.Texts().empty());
+        saveAs(Cat(QStringLiteral("Image/out.pdf")));
+        QCOMPARE(prompt_.Texts(), std::vector<QString>{kPdfInsideCategoryMessage});
+        QVERIFY(!QFileInfo::exists(Cat(QStringLiteral("Image/out.pdf"))));
     }
 };
 

@@ -205,6 +205,7 @@ private slots:
         QCOMPARE(title, QStringLiteral("バージョン情報"));
         QVERIFY(texts.contains(QStringLiteral("Version 1.02A")));
         QVERIFY(texts.contains(QStringLiteral("Tolvane")));
+        QVERIFY(texts.contains(QStringLiteral("GNU GPL 3.0 以降のフリーソフトウェアです")));
         QVERIFY(hasOk);
     }
 
@@ -325,12 +326,13 @@ private:
     QString Exe() const { return Archive() + QStringLiteral("/tolvane"); }
     QString LockPath() const { return dir_.filePath(QStringLiteral("run/KORVATOLVANE.lock")); }
 
-    std::unique_ptr<QProcess> Start()
+    std::unique_ptr<QProcess> Start(const QStringList& files = {})
     {
         auto p = std::make_unique<QProcess>();
         p->setProcessEnvironment(Env());
         p->setWorkingDirectory(Archive());
         p->setProgram(Exe());
+        p->setArguments(files);
         p->start();
         return p;
     }
@@ -369,14 +371,26 @@ private slots:
         QCOMPARE(second->exitCode(), 1);
         QVERIFY(second->readAllStandardOutput().isEmpty());
         QCOMPARE(first->state(), QProcess::Running);
+        // With files, the second copy hands them to the first before it ends
+        // (it says so on its error output when it cannot).
+        auto opener = Start({QStringLiteral("page.jpg")});
+        QVERIFY(opener->waitForFinished(10000));
+        QCOMPARE(opener->exitCode(), 1);
+        QVERIFY(!opener->readAllStandardError().contains("did not take"));
 
-        // The first copy crashes: the next start is not blocked.
+        // The first copy crashes: the next start is not blocked, and its
+        // socket, left behind, is taken over.
         first->kill();
         QVERIFY(first->waitForFinished(5000));
+        QVERIFY(QFileInfo::exists(dir_.filePath(QStringLiteral("run/KORVATOLVANE.socket"))));
         auto third = Start();
         QVERIFY(third->waitForStarted());
         QVERIFY(WaitForHolder(third->processId()));
         QCOMPARE(third->state(), QProcess::Running);
+        auto nextOpener = Start({QStringLiteral("page.jpg")});
+        QVERIFY(nextOpener->waitForFinished(10000));
+        QCOMPARE(nextOpener->exitCode(), 1);
+        QVERIFY(!nextOpener->readAllStandardError().contains("did not take"));
         third->kill();
         QVERIFY(third->waitForFinished(5000));
     }

@@ -3,7 +3,7 @@
 // with its question, reordering with the grid following, moving into another
 // category through the destination dialog, and the copy of a page.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/Settings.h"
 #include "imaging/Dib.h"
@@ -28,74 +28,17 @@
 #include <QToolButton>
 #include <memory>
 
-class PageOpsTest : public QObject {
+class PageOpsTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString F(const QString& rel) const { return root_->path() + u'/' + rel; }
-
-    // A category of `pages` small JPEG pages, memos "memo N".
-    void MakeCat(const QString& name, int pages, const char* ext = ".jpg")
-    {
-        QVERIFY(MakeCategory(root_->path(), name));
-        QByteArray list = QByteArray::number(pages).rightJustified(8, '0') + "\r\n";
-        for (int i = 1; i <= pages; ++i) {
-            const QString n = QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0'));
-            const QString image = F(name + QStringLiteral("/Image/") + n + QLatin1String(ext));
-            ImageHandle dib = CreateDib(60 + i, 80, 3);
-            QVERIFY(QLatin1String(ext) == QLatin1String(".tif") ? ImgKitTiffFileSave(image, dib)
-                                                                 : ImgKitJpegFileSave(image, dib, 80));
-            QVERIFY(ImgKitJpegFileSave(F(name + QStringLiteral("/Thumb/") + n + QStringLiteral(".jpg")), dib, 80));
-            QVERIFY(WriteTestFile(F(name + QStringLiteral("/Text/") + n + QStringLiteral(".txt")),
-                                  "memo " + QByteArray::number(i) + "\r\n"));
-            list += n.toLatin1() + ext + "\r\n";
-        }
-        QVERIFY(WriteTestFile(F(name + QStringLiteral("/FileList.txt")), list));
-    }
-
-    void Open()
-    {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    }
-
-    bool Enabled(const char* name) const { return form_->findChild<QWidget*>(QLatin1String(name))->isEnabled(); }
-
-    void Click(const char* name)
-    {
-        auto* b = form_->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY2(b, name);
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
-
     void ClickPage(int slot) { QTest::mouseClick(form_->SlotAt(slot).image, Qt::LeftButton); }
 
-    QStringList Lines(const QString& name) const
-    {
-        return QString::fromLatin1(ReadBytes(F(name + QStringLiteral("/FileList.txt")))).split(QStringLiteral("\r\n"),
-                                                                                               Qt::SkipEmptyParts);
-    }
-
+    bool Enabled(const char* name) const { return form_->findChild<QWidget*>(QLatin1String(name))->isEnabled(); }
     QString Memo(int slot) const { return form_->SlotAt(slot).memo->toPlainText(); }
 
 private slots:
-    void init()
-    {
-        root_ = std::make_unique<QTemporaryDir>();
-        prompt_.Clear();
-        AppSettings() = DefaultSettings();
-        AppSettingsStore().clear();
-    }
-
-    void cleanup()
-    {
-        form_.reset();
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
-    }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void theContextMenuOpensOnTheClickedPageWithEveryCommand()
     {
@@ -231,6 +174,35 @@ private slots:
         QCOMPARE(prompt_.Texts(), (std::vector<QString>{QStringLiteral("移動元と移動先の分類が同じです")}));
         QCOMPARE(Lines(QStringLiteral("A")).size(), 3);
         QCOMPARE(Lines(QStringLiteral("B")).size(), 4);
+    }
+
+    // Delete, reorder and move draw the grid again from the files: a memo
+    // typed just before is saved first, never thrown away.
+    void aMemoTypedBeforeAPageCommandIsKept()
+    {
+        MakeCat(QStringLiteral("A"), 6);
+        MakeCat(QStringLiteral("B"), 1);
+        Open();
+        prompt_.boxAnswers.push_back(BoxAnswer::Ok);
+        prompt_.modalHandlers.push_back([](QDialog& d) {
+            d.findChild<QListWidget*>(QStringLiteral("ListBox"))->setCurrentRow(1);
+            d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+            return d.result();
+        });
+        int typed = 0;
+        for (const char* command : {"Menu04", "Menu05", "Menu03", "Menu09"}) {
+            ClickPage(2);
+            const QString text = QStringLiteral("typed before %1").arg(QLatin1String(command));
+            form_->SlotAt(0).memo->setPlainText(text);
+            const QString entry = form_->Pages.lines[form_->Grid.T + 1].section(u'.', 0, 0);
+            Click(command);
+            QVERIFY2(QString::fromLatin1(ReadBytes(F(QStringLiteral("A/Text/") + entry + QStringLiteral(".txt"))))
+                         .startsWith(text),
+                     command);
+            ++typed;
+        }
+        QCOMPARE(typed, 4);
+        QVERIFY(prompt_.modalHandlers.empty());
     }
 
     void aCopyIsANewEncodingWithAnEmptyMemoShownLast()

@@ -4,7 +4,7 @@
 // current save format; a discarded edit, a failed load and a failed save
 // leave the page as it was.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/Settings.h"
 #include "imaging/Dib.h"
@@ -58,19 +58,15 @@ struct FileSizeLimit {
 
 }  // namespace
 
-class ReEditTest : public QObject {
+class ReEditTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Pages/") + rel; }
+    QString Cat(const QString& rel) const { return Root() + QStringLiteral("/Pages/") + rel; }
 
     // Six pages; page 2 (index 1) is the one edited, stored in `entry`.
     void MakeCategoryWith(const QString& entry, const ImageHandle& picture)
     {
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Pages")));
+        QVERIFY(MakeCategory(Root(), QStringLiteral("Pages")));
         QByteArray list = "00000006\r\n";
         for (int i = 1; i <= 6; ++i) {
             const QString name = i == 2 ? entry : QStringLiteral("%1.jpg").arg(i, 8, 10, QLatin1Char('0'));
@@ -89,9 +85,7 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        MainWindowFixture::Open();
         QTest::mouseClick(form_->SlotAt(1).image, Qt::LeftButton);
         QCOMPARE(form_->Grid.K, 1);
     }
@@ -113,22 +107,9 @@ private:
         });
     }
 
-    void Click(const char* name) { QTest::mouseClick(form_->findChild<QToolButton*>(QLatin1String(name)), Qt::LeftButton); }
-
 private slots:
-    void init()
-    {
-        root_ = std::make_unique<QTemporaryDir>();
-        prompt_.Clear();
-        AppSettings() = Settings{};
-        AppSettingsStore().clear();
-    }
-
-    void cleanup()
-    {
-        form_.reset();
-        QCOMPARE(prompt_.unanswered, 0);
-    }
+    void init() { BeginTest(Settings{}); }
+    void cleanup() { EndTest(); }
 
     void editedPictureReplacesThePagesOwnFile()
     {
@@ -224,7 +205,7 @@ private slots:
     void withoutAClickedPageNothingHappens()
     {
         MakeCategoryWith(QStringLiteral("00000002.jpg"), Picture(8, 8));
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
+        form_ = std::make_unique<TForm1>(prompt_, Root());
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         Click("SpeedButton3");

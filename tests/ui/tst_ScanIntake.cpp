@@ -6,7 +6,7 @@
 // SANE test backend, each with a SANE configuration of its own
 // (tests/scan/sane/<case>; ctest runs every class in its own process).
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/Settings.h"
 #include "imaging/Dib.h"
@@ -101,46 +101,15 @@ void ClickWhenReady(const char* window, const char* button)
 }
 
 // The one fixture of every class: a temporary archive with one category.
-class ScanFixture : public QObject {
+class ScanFixture : public QObject, protected MainWindowFixture {
     Q_OBJECT
 protected:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Cat/") + rel; }
-
-    void Click(const char* name)
-    {
-        auto* b = form_->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY(b);
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
-
-    void MakeCat(int pages)
-    {
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
-        QByteArray list = QByteArray::number(pages).rightJustified(8, '0') + "\r\n";
-        for (int i = 1; i <= pages; ++i)
-            list += QByteArray::number(i).rightJustified(8, '0') + ".jpg\r\n";
-        QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")), list));
-    }
+    void MakeCat(int pages) { MakeListedCategory(QStringLiteral("Cat"), pages); }
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));
-    }
-
-    QStringList PageFiles() const
-    {
-        QStringList all;
-        for (const char* sub : {"Image", "Thumb", "Text"})
-            for (const QString& n : QDir(Cat(QLatin1String(sub))).entryList(QDir::Files | QDir::Hidden))
-                all << QLatin1String(sub) + u'/' + n;
-        return all;
+        MainWindowFixture::Open();
+        QCOMPARE(form_->CurrentFolder, Root() + QStringLiteral("/Cat"));
     }
 
     // The mean grey of the stored page image (0 black, 255 white).
@@ -155,20 +124,6 @@ protected:
             for (int x = 0; x < image.width(); ++x)
                 sum += image.constScanLine(y)[x];
         return sum / (double(image.width()) * image.height());
-    }
-
-    void BaseInit()
-    {
-        root_ = std::make_unique<QTemporaryDir>();
-        prompt_.Clear();
-        AppSettings() = DefaultSettings();
-        AppSettingsStore().clear();
-    }
-
-    void BaseCleanup()
-    {
-        form_.reset();
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
     }
 };
 
@@ -200,10 +155,10 @@ private:
 private slots:
     void init()
     {
-        BaseInit();
+        BeginTest();
         scanner_ = ScriptedScanner();
     }
-    void cleanup() { BaseCleanup(); }
+    void cleanup() { EndTest(); }
 
     void theOneShotBlockComesFromTheSettings()
     {
@@ -358,8 +313,8 @@ private slots:
         if (!UseSaneCase("basic"))
             QSKIP("SANE is configured for another case in this process; ctest runs this class alone");
     }
-    void init() { BaseInit(); }
-    void cleanup() { BaseCleanup(); }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void oneShotScanFilesTheScannedPage()
     {
@@ -462,8 +417,8 @@ private slots:
         if (!UseSaneCase("slow"))
             QSKIP("SANE is configured for another case in this process; ctest runs this class alone");
     }
-    void init() { BaseInit(); }
-    void cleanup() { BaseCleanup(); }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void cancelInTheProgressWindowFilesNothing()
     {
@@ -489,8 +444,8 @@ private slots:
         if (!UseSaneCase("nodevice"))
             QSKIP("SANE is configured for another case in this process; ctest runs this class alone");
     }
-    void init() { BaseInit(); }
-    void cleanup() { BaseCleanup(); }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void withoutAScannerNothingIsFiled()
     {

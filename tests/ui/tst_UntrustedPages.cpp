@@ -4,7 +4,7 @@
 // without a picture and with a read-only memo, and nothing reads or writes
 // through them. And no exception from a handler reaches Qt's event dispatch.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/Failure.h"
 #include "core/Memo.h"
@@ -45,28 +45,15 @@ std::map<QString, QByteArray> Snapshot(const QString& root)
 
 }  // namespace
 
-class UntrustedPagesTest : public QObject {
+class UntrustedPagesTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Cat/") + rel; }
-
-    void Click(const char* name)
-    {
-        auto* b = form_->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY(b);
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
-
     // Page 1 is a proper page; pages 2 to 4 name files outside the page
     // folders, or nothing at all, and files are waiting where they point.
     void MakeHostileCategory()
     {
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Other")));
+        QVERIFY(MakeCategory(Root(), QStringLiteral("Cat")));
+        QVERIFY(MakeCategory(Root(), QStringLiteral("Other")));
         QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")),
                               "00000004\r\n00000001.jpg\r\n../escape.jpg\r\n\r\n..\\..\\x.jpg\r\n"));
         ImageHandle picture = CreateDib(40, 30, 3);
@@ -80,33 +67,19 @@ private:
 
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QCOMPARE(form_->CurrentFolder, root_->path() + QStringLiteral("/Cat"));
+        MainWindowFixture::Open();
+        QCOMPARE(form_->CurrentFolder, Root() + QStringLiteral("/Cat"));
     }
 
 private slots:
-    void init()
-    {
-        root_ = std::make_unique<QTemporaryDir>();
-        prompt_.Clear();
-        AppPrompt().Clear();
-        AppSettings() = Settings{};
-        AppSettingsStore().clear();
-    }
-
-    void cleanup()
-    {
-        form_.reset();
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
-    }
+    void init() { BeginTest(Settings{}); }
+    void cleanup() { EndTest(); }
 
     // A list of a million pages (and a memo of one endless line): the
     // counts are shown whole in their fields, the memo cut and read-only.
     void aMillionPagesAreCountedWholeAndAnEndlessMemoShownCut()
     {
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
+        QVERIFY(MakeCategory(Root(), QStringLiteral("Cat")));
         QByteArray list = "01000000\r\n";
         for (int i = 1; i <= 1000000; ++i)
             list += QByteArray::number(i).rightJustified(8, '0') + ".jpg\r\n";
@@ -150,13 +123,13 @@ private slots:
     {
         MakeHostileCategory();
         Open();
-        const auto before = Snapshot(root_->path());
+        const auto before = Snapshot(Root());
         form_->SlotAt(0).memo->setPlainText(QStringLiteral("edited"));
         form_->SlotAt(1).memo->setPlainText(QStringLiteral("escaped"));
         form_->SlotAt(2).memo->setPlainText(QStringLiteral("nothing"));
         form_->SelectCategoryRow(1);  // saves the memos on screen
         QVERIFY(prompt_.shown.empty());
-        auto after = Snapshot(root_->path());
+        auto after = Snapshot(Root());
         QCOMPARE(after[Cat(QStringLiteral("Text/00000001.txt"))], QByteArray("edited\r\n"));
         after[Cat(QStringLiteral("Text/00000001.txt"))] = before.at(Cat(QStringLiteral("Text/00000001.txt")));
         QVERIFY2(after == before, "only the plain page's memo was written");
@@ -168,12 +141,12 @@ private slots:
         Open();
         QTest::mouseClick(form_->SlotAt(1).image, Qt::LeftButton);
         QCOMPARE(form_->Grid.K, 1);
-        const auto before = Snapshot(root_->path());
+        const auto before = Snapshot(Root());
         Click("SpeedButton3");
         QCOMPARE(prompt_.Texts(), std::vector<QString>{QStringLiteral("画像ファイルを読み込めません")});
         for (const auto& s : prompt_.shown)
             QVERIFY2(s.kind != ScriptedPrompt::Shown::Modal, "the editor must not open");
-        QVERIFY(Snapshot(root_->path()) == before);
+        QVERIFY(Snapshot(Root()) == before);
     }
 
     // ---- the handler boundary ----

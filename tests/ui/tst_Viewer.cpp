@@ -4,7 +4,7 @@
 // and its stored place, the clipboard copy, and the failures that start no
 // viewer.
 
-#include "tests/ui/UiTestMain.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include "core/Settings.h"
 #include "imaging/Dib.h"
@@ -52,20 +52,12 @@ const QSize kSizes[] = {{1024, 1448}, {400, 300}, {600, 500}};
 
 }  // namespace
 
-class ViewerTest : public QObject {
+class ViewerTest : public QObject, protected MainWindowFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> root_;
-    ScriptedPrompt prompt_;
-    std::unique_ptr<TForm1> form_;
-
-    QString Cat(const QString& rel) const { return root_->path() + QStringLiteral("/Cat/") + rel; }
-
     void Open()
     {
-        form_ = std::make_unique<TForm1>(prompt_, root_->path());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        MainWindowFixture::Open();
         QCOMPARE(form_->Grid.P, 3);
     }
 
@@ -105,8 +97,9 @@ private:
 private slots:
     void init()
     {
-        root_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(MakeCategory(root_->path(), QStringLiteral("Cat")));
+        BeginTest();
+        shownSizes_.clear();
+        QVERIFY(MakeCategory(Root(), QStringLiteral("Cat")));
         QByteArray list = "00000003\r\n";
         for (int i = 0; i < 3; ++i) {
             const QString name = QStringLiteral("0000000%1.jpg").arg(i + 1);
@@ -114,17 +107,12 @@ private slots:
             list += name.toLatin1() + "\r\n";
         }
         QVERIFY(WriteTestFile(Cat(QStringLiteral("FileList.txt")), list));
-        prompt_.Clear();
-        shownSizes_.clear();
-        AppSettings() = DefaultSettings();
-        AppSettingsStore().clear();
     }
 
     void cleanup()
     {
-        form_.reset();
+        EndTest();
         QVERIFY(!BackdropShown());
-        QVERIFY2(prompt_.unanswered == 0, "a question was asked that the test did not expect");
     }
 
     void theThreeWaysInOpenTheClickedPage()
@@ -357,7 +345,7 @@ private slots:
 
     void savingAZoomedPageWritesItWholeAndRemembersTheFolder()
     {
-        const QString out = root_->path() + QStringLiteral("/saved");
+        const QString out = Root() + QStringLiteral("/saved");
         QVERIFY(QDir().mkpath(out));
         QVERIFY(WriteTestFile(out + QStringLiteral("/Image001.jpg"), "x"));
         QVERIFY(QDir().mkpath(out + QStringLiteral("/Image002")));

@@ -8,11 +8,14 @@
 #include "imaging/scandialogs/ImgKitScan.h"
 #include "imaging/scandialogs/ScanDialog.h"
 #include "imaging/scandialogs/ScanSelectDialog.h"
+#include "imaging/scandialogs/SaneText.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QtEndian>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -137,6 +140,15 @@ private slots:
             QVERIFY2(d.findChild<QDoubleSpinBox*>(QLatin1String(corner)), corner);
         QVERIFY(d.findChild<QGroupBox*>(QStringLiteral("group_Scan Mode")));
         QVERIFY(d.findChild<QGroupBox*>(QStringLiteral("group_Geometry")));
+        // The backend's words in the dialog's language; what is sent stays
+        // the backend's own.
+        QCOMPARE(d.findChild<QGroupBox*>(QStringLiteral("group_Geometry"))->title(), QStringLiteral("配置"));
+        QCOMPARE(mode->itemText(mode->findData(QStringLiteral("Gray"))), QStringLiteral("グレー"));
+        QStringList labels;
+        for (const QLabel* label : d.findChildren<QLabel*>())
+            labels << label->text();
+        QVERIFY2(labels.contains(QStringLiteral("走査モード")), qPrintable(labels.join(u'|')));
+        QCOMPARE(d.findChild<QDoubleSpinBox*>(QStringLiteral("opt_resolution"))->suffix(), QStringLiteral(" dpi"));
         // Inactive in grey: no control.
         mode->setCurrentIndex(mode->findData(QStringLiteral("Gray")));
         emit mode->activated(mode->currentIndex());
@@ -170,6 +182,37 @@ private slots:
         QTRY_VERIFY(!d.Busy());
         d.findChild<QDoubleSpinBox*>(QStringLiteral("opt_resolution"))->setValue(50);
         QTRY_VERIFY(!d.Busy());
+    }
+
+    void aDamagedCatalogueTranslatesNothing()
+    {
+        const QString real = QStringLiteral("/usr/share/locale/ja/LC_MESSAGES/sane-backends.mo");
+        QVERIFY(SaneBackendsCatalogue().size() > 100);
+        QCOMPARE(SaneText(QStringLiteral("Flatbed")), QStringLiteral("フラットベッド"));
+        QCOMPARE(SaneText(QStringLiteral("no such words")), QStringLiteral("no such words"));
+        QFile file(real);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bad.mo"));
+        auto loadOf = [&](const QByteArray& content) {
+            QFile out(path);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(content) != content.size())
+                return qsizetype(-1);
+            out.close();
+            return MessageCatalogue::Load(path).size();
+        };
+        QCOMPARE(loadOf(bytes), SaneBackendsCatalogue().size());
+        QCOMPARE(loadOf(bytes.left(bytes.size() / 2)), qsizetype(0));  // strings cut off
+        QCOMPARE(loadOf(bytes.left(20)), qsizetype(0));
+        QByteArray huge = bytes;
+        huge.replace(8, 4, QByteArray(4, '\xff'));  // four thousand million strings
+        QCOMPARE(loadOf(huge), qsizetype(0));
+        QByteArray pointing = bytes;
+        const quint32 originals = qFromLittleEndian<quint32>(bytes.constData() + 12);
+        pointing.replace(qsizetype(originals) + 4, 4, QByteArray(4, '\x7f'));  // past the end
+        QCOMPARE(loadOf(pointing), qsizetype(0));
+        QCOMPARE(loadOf("not a catalogue at all, just some words of text"), qsizetype(0));
     }
 
     void previewAndTheAreaKeepInStep()
@@ -359,9 +402,17 @@ private slots:
         ScanDialog d;
         d.show();
         QTRY_VERIFY(d.HasDevice() && !d.Busy());
+        // The whole bed: half a minute of slow reads, so that the cancel
+        // comes first however late the machine answers.
+        for (const char* corner : {"opt_br-x", "opt_br-y"}) {
+            auto* spin = d.findChild<QDoubleSpinBox*>(QLatin1String(corner));
+            QVERIFY2(spin, corner);
+            spin->setValue(spin->maximum());
+            QTRY_VERIFY(!d.Busy());
+        }
         Poll([] {
             auto* w = TopLevel<QDialog>("scanProgressWindow");
-            if (!w)
+            if (!w || !w->isVisible())
                 return false;
             w->findChild<QPushButton*>(QStringLiteral("scanCancelButton"))->click();
             return true;

@@ -4,8 +4,10 @@
 #include "core/Decimal.h"
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "imaging/RowBands.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -85,12 +87,41 @@ constexpr SpreadTable kSpread;
 // same counter; they are added at the end.
 using Counters = std::array<uint32_t, 256>;
 
-std::array<uint64_t, 256> Sum(const Counters& a, const Counters& b)
+using Histogram = std::array<uint64_t, 256>;
+
+std::size_t BlockBytes(const DibLayout& l)
 {
-    std::array<uint64_t, 256> h{};
-    for (int i = 0; i < 256; ++i)
-        h[i] = uint64_t(a[i]) + b[i];
-    return h;
+    return std::size_t(l.stride) * std::size_t(l.height);
+}
+
+// N histograms of every pixel of a well-formed 24-bit block: count(p, c)
+// adds pixel p to the counters c[0..N-1]. Each band of rows counts into
+// counters of its own, which are then added up: sums do not depend on how
+// the rows were shared out. A band's 32-bit counters hold any band, as a
+// block has fewer than 2^32 pixels.
+template <int N, typename Count>
+std::array<Histogram, N> BandHistograms(ImageHandle& image, const DibLayout& l, Count count)
+{
+    std::array<Histogram, N> total{};
+    std::mutex totalMutex;
+    ForRowBands(l.height, BlockBytes(l), [&](int first, int last) {
+        Counters a[N]{}, b[N]{};
+        for (int y = first; y < last; ++y) {
+            const uint8_t* p = RowAt(image, l, y);
+            int x = 0;
+            for (; x + 1 < l.width; x += 2, p += 6) {
+                count(p, a);
+                count(p + 3, b);
+            }
+            if (x < l.width)
+                count(p, a);
+        }
+        const std::lock_guard<std::mutex> lock(totalMutex);
+        for (int n = 0; n < N; ++n)
+            for (int i = 0; i < 256; ++i)
+                total[n][i] += uint64_t(a[n][i]) + b[n][i];
+    });
+    return total;
 }
 
 }  // namespace
@@ -109,7 +140,7 @@ TargetBox TargetBoxFor(const Settings& s)
     }
 }
 
-PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s)
+ProcessedPage AutoProcessPage(ImageHandle& acquired, const Settings& s)
 {
     const DibLayout l = Layout24(acquired);
     if (!l.valid)
@@ -151,13 +182,25 @@ PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s)
         AutoContrast(page);
     if (s.WhiteMode == 0)
         WhiteningFilter(page);
+    return {std::move(page), width, height};
+}
 
+ImageHandle ThumbnailOf(const ProcessedPage& processed, const Settings& s)
+{
     // The thumbnail shows the corrected page but takes its size from the
     // (turned) acquired image.
-    ImageHandle thumbnail = ThumbnailFrom(page, width, height, s);
+    if (!processed.page)
+        return {};
+    return ThumbnailFrom(processed.page, processed.width, processed.height, s);
+}
+
+PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s)
+{
+    ProcessedPage processed = AutoProcessPage(acquired, s);
+    ImageHandle thumbnail = ThumbnailOf(processed, s);
     if (!thumbnail)
         return {};
-    return {std::move(page), std::move(thumbnail)};
+    return {std::move(processed.page), std::move(thumbnail)};
 }
 
 PageImages FinishEditedImage(const ImageHandle& edited, const Settings& s)
@@ -215,18 +258,10 @@ void AutoContrast(ImageHandle& image)
     const DibLayout l = Layout24(image);
     if (!l.valid)
         return;
-    Counters a{}, b{};
-    for (int y = 0; y < l.height; ++y) {
-        const uint8_t* p = RowAt(image, l, y);
-        int x = 0;
-        for (; x + 1 < l.width; x += 2, p += 6) {
-            ++a[kGrey.v[p[0] + p[1] + p[2]]];
-            ++b[kGrey.v[p[3] + p[4] + p[5]]];
-        }
-        if (x < l.width)
-            ++a[kGrey.v[p[0] + p[1] + p[2]]];
-    }
-    const std::optional<LevelBounds> bounds = FindLevelBounds(Sum(a, b));
+    const std::array<uint64_t, 256> histogram = BandHistograms<1>(image, l, [](const uint8_t* p, Counters* c) {
+        ++c[0][kGrey.v[p[0] + p[1] + p[2]]];
+    })[0];
+    const std::optional<LevelBounds> bounds = FindLevelBounds(histogram);
     if (!bounds)
         return;
     TMDIB dib(image);
@@ -238,28 +273,15 @@ void AutoColorBalance(ImageHandle& image)
     const DibLayout l = Layout24(image);
     if (!l.valid)
         return;
-    // Counters per byte of the pixel: [0] blue, [1] green, [2] red.
-    Counters a[3]{}, b[3]{};
-    for (int y = 0; y < l.height; ++y) {
-        const uint8_t* p = RowAt(image, l, y);
-        int x = 0;
-        for (; x + 1 < l.width; x += 2, p += 6) {
-            ++a[0][p[0]];
-            ++a[1][p[1]];
-            ++a[2][p[2]];
-            ++b[0][p[3]];
-            ++b[1][p[4]];
-            ++b[2][p[5]];
-        }
-        if (x < l.width) {
-            ++a[0][p[0]];
-            ++a[1][p[1]];
-            ++a[2][p[2]];
-        }
-    }
-    const std::optional<LevelBounds> blue = FindLevelBounds(Sum(a[0], b[0]));
-    const std::optional<LevelBounds> green = FindLevelBounds(Sum(a[1], b[1]));
-    const std::optional<LevelBounds> red = FindLevelBounds(Sum(a[2], b[2]));
+    // Histograms per byte of the pixel: [0] blue, [1] green, [2] red.
+    const auto h = BandHistograms<3>(image, l, [](const uint8_t* p, Counters* c) {
+        ++c[0][p[0]];
+        ++c[1][p[1]];
+        ++c[2][p[2]];
+    });
+    const std::optional<LevelBounds> blue = FindLevelBounds(h[0]);
+    const std::optional<LevelBounds> green = FindLevelBounds(h[1]);
+    const std::optional<LevelBounds> red = FindLevelBounds(h[2]);
 
     TMDIB dib(image);
     if (red)
@@ -275,14 +297,16 @@ void WhiteningFilter(ImageHandle& image)
     const DibLayout l = Layout24(image);
     if (!l.valid)
         return;
-    for (int y = 0; y < l.height; ++y) {
-        uint8_t* p = RowAt(image, l, y);
-        for (int x = 0; x < l.width; ++x, p += 3) {
-            if (p[0] >= 210 && p[1] >= 210 && p[2] >= 210) {
-                p[0] = kSpread.v[p[0]];
-                p[1] = kSpread.v[p[1]];
-                p[2] = kSpread.v[p[2]];
+    ForRowBands(l.height, BlockBytes(l), [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint8_t* p = RowAt(image, l, y);
+            for (int x = 0; x < l.width; ++x, p += 3) {
+                if (p[0] >= 210 && p[1] >= 210 && p[2] >= 210) {
+                    p[0] = kSpread.v[p[0]];
+                    p[1] = kSpread.v[p[1]];
+                    p[2] = kSpread.v[p[2]];
+                }
             }
         }
-    }
+    });
 }

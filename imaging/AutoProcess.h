@@ -66,6 +66,18 @@ inline constexpr int kThumbnailHeight = 200;
 // when the turn succeeded and a later step failed, the turned image.
 PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s);
 
+// Steps 1 to 5 alone: the corrected page image (null on failure), with the
+// W x H of step 2 that the thumbnail takes its size from; and step 6 on it.
+// AutoProcessImage is the one after the other; a caller may encode the page
+// while ThumbnailOf runs.
+struct ProcessedPage {
+    ImageHandle page;
+    int width = 0;
+    int height = 0;
+};
+ProcessedPage AutoProcessPage(ImageHandle& acquired, const Settings& s);
+ImageHandle ThumbnailOf(const ProcessedPage& processed, const Settings& s);
+
 // After manual editing: the page image is an unchanged copy (ImgKitCopy) of
 // the edited image, and the thumbnail is made from that copy, sized from the
 // edited image.

@@ -2,6 +2,7 @@
 #include "imaging/Dib.h"
 
 #include "imaging/DibQImage.h"
+#include "imaging/RowBands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -185,16 +186,20 @@ bool TMDIB::ApplyTable(const uint8_t (&table)[256], int channel)
         // In a row the bytes run blue, green, red: channel 1 (red) is byte 2
         // of each pixel, 2 (green) byte 1, 3 (blue) byte 0.
         const std::size_t colourBytes = std::size_t(layout_.width) * 3;
-        for (int y = 0; y < layout_.height; ++y) {
-            uint8_t* row = block + layout_.bitsOffset + std::size_t(y) * layout_.stride;
-            if (channel == 0) {
-                for (std::size_t j = 0; j < colourBytes; ++j)
-                    row[j] = table[row[j]];
-            } else {
-                for (std::size_t j = std::size_t(3 - channel); j < colourBytes; j += 3)
-                    row[j] = table[row[j]];
+        const std::size_t stride = std::size_t(layout_.stride);
+        const std::size_t offset = layout_.bitsOffset;
+        ForRowBands(layout_.height, stride * std::size_t(layout_.height), [&](int first, int last) {
+            for (int y = first; y < last; ++y) {
+                uint8_t* row = block + offset + std::size_t(y) * stride;
+                if (channel == 0) {
+                    for (std::size_t j = 0; j < colourBytes; ++j)
+                        row[j] = table[row[j]];
+                } else {
+                    for (std::size_t j = std::size_t(3 - channel); j < colourBytes; j += 3)
+                        row[j] = table[row[j]];
+                }
             }
-        }
+        });
         return true;
     }
 

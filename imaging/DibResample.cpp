@@ -24,6 +24,7 @@
 // same as those of the direct double sum.
 
 #include "imaging/Dib.h"
+#include "imaging/RowBands.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -286,6 +287,12 @@ StoreRowFn<Acc> StoreRowFor(int taps)
 }
 static_assert(kMaxFixedTaps == 8);
 
+// The bytes a resample reads and writes, as ForRowBands weighs a pass.
+std::size_t PassBytes(const DibLayout& d, const DibLayout& s)
+{
+    return std::size_t(s.stride) * std::size_t(s.height) + std::size_t(d.stride) * std::size_t(d.height);
+}
+
 template <typename Acc>
 void AverageSeparable(ImageHandle& destination, const DibLayout& d, const ImageHandle& source, const DibLayout& s,
                       const AxisPlan& cols, const AxisPlan& rows)
@@ -295,19 +302,22 @@ void AverageSeparable(ImageHandle& destination, const DibLayout& d, const ImageH
     const ColumnTaps taps = PadColumns(cols, s.width);
     const StoreRowFn<Acc> store = StoreRowFor<Acc>(taps.taps);
 
-    std::vector<int32_t> combined(std::size_t(s.width) * 3);
-    std::vector<const uint8_t*> window(std::size_t(std::max(rows.maxCount, 1)));
-    for (int y = 0; y < d.height; ++y) {
-        const int64_t rowSum = rows.weightSum[y];
-        if (rowSum == 0)
-            continue;
-        const int32_t n = rows.count[y];
-        for (int32_t k = 0; k < n; ++k)
-            window[k] = srcBits + std::size_t(s.height - 1 - (rows.first[y] + k)) * s.stride;
-        CombineRows(combined.data(), window.data(), rows.weights.data() + rows.offset[y], n, combined.size());
-        const RowWeight row{rowSum, Divisor31(rowSum)};
-        store(dstBits + std::size_t(d.height - 1 - y) * d.stride, combined.data(), cols, taps, row);
-    }
+    // Each destination row reads only the source and writes only itself.
+    ForRowBands(d.height, PassBytes(d, s), [&](int firstRow, int lastRow) {
+        std::vector<int32_t> combined(std::size_t(s.width) * 3);
+        std::vector<const uint8_t*> window(std::size_t(std::max(rows.maxCount, 1)));
+        for (int y = firstRow; y < lastRow; ++y) {
+            const int64_t rowSum = rows.weightSum[y];
+            if (rowSum == 0)
+                continue;
+            const int32_t n = rows.count[y];
+            for (int32_t k = 0; k < n; ++k)
+                window[k] = srcBits + std::size_t(s.height - 1 - (rows.first[y] + k)) * s.stride;
+            CombineRows(combined.data(), window.data(), rows.weights.data() + rows.offset[y], n, combined.size());
+            const RowWeight row{rowSum, Divisor31(rowSum)};
+            store(dstBits + std::size_t(d.height - 1 - y) * d.stride, combined.data(), cols, taps, row);
+        }
+    });
 }
 
 bool BothWellFormed24(const DibLayout& a, const DibLayout& b)
@@ -377,22 +387,27 @@ void ResampleBilinear(ImageHandle& destination, const ImageHandle& source)
     uint8_t* dstBits = destination.Data() + d.bitsOffset;
     auto sourceRow = [&](std::size_t y) { return srcBits + (std::size_t(s.height) - 1 - y) * s.stride; };
 
-    for (int y = 0; y < d.height; ++y) {
-        const uint8_t* upper = sourceRow(rows[y].at);
-        const uint8_t* lower = sourceRow(rows[y].next);
-        const int32_t uy = rows[y].u;
-        uint8_t* dst = dstBits + std::size_t(d.height - 1 - y) * d.stride;
-        for (int x = 0; x < d.width; ++x) {
-            const Tap& t = cols[x];
-            for (int c = 0; c < 3; ++c) {
-                const int32_t a = upper[t.at + c];
-                const int32_t b = upper[t.next + c];
-                const int32_t cc = lower[t.at + c];
-                const int32_t dd = lower[t.next + c];
-                const int32_t top = a + (b - a) * t.u / 1000;
-                const int32_t bottom = cc + (dd - cc) * t.u / 1000;
-                dst[3 * x + c] = uint8_t(top + (bottom - top) * uy / 1000);
+    // A destination row reads two source rows; only the rows it writes are
+    // read by the bands (a rough weight: two source rows per row written).
+    const std::size_t work = std::size_t(d.stride) * std::size_t(d.height) * 3;
+    ForRowBands(d.height, work, [&](int firstRow, int lastRow) {
+        for (int y = firstRow; y < lastRow; ++y) {
+            const uint8_t* upper = sourceRow(rows[y].at);
+            const uint8_t* lower = sourceRow(rows[y].next);
+            const int32_t uy = rows[y].u;
+            uint8_t* dst = dstBits + std::size_t(d.height - 1 - y) * d.stride;
+            for (int x = 0; x < d.width; ++x) {
+                const Tap& t = cols[x];
+                for (int c = 0; c < 3; ++c) {
+                    const int32_t a = upper[t.at + c];
+                    const int32_t b = upper[t.next + c];
+                    const int32_t cc = lower[t.at + c];
+                    const int32_t dd = lower[t.next + c];
+                    const int32_t top = a + (b - a) * t.u / 1000;
+                    const int32_t bottom = cc + (dd - cc) * t.u / 1000;
+                    dst[3 * x + c] = uint8_t(top + (bottom - top) * uy / 1000);
+                }
             }
         }
-    }
+    });
 }

@@ -1,9 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/ImageHandle.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include <sys/mman.h>
+
+namespace {
+
+// A page's worth of pixels costs a page fault the first time it is written:
+// for an A4 scan at 300 dpi some 6,500 of them, more time than decoding the
+// file. Large blocks ask for 2 MiB pages (granted where the system's
+// transparent huge pages are on request), before anything touches them.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+void AskForHugePages(uint8_t* block, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    if (bytes < 2 * kHugePage)
+        return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~uintptr_t(kHugePage - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
+}  // namespace
 
 int64_t DibStride(int64_t width, int bitCount)
 {
@@ -41,6 +69,7 @@ ImageHandle ImageHandle::Allocate(std::size_t bytes)
     auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
     if (!p)
         return h;
+    AskForHugePages(p, bytes);
     h.block_.reset(p);
     h.size_ = bytes;
     return h;
@@ -73,6 +102,7 @@ ImageHandle ImageHandle::MakeDib(int width, int height, int bitCount, int palett
     if (zeroPixels) {
         h = Allocate(std::size_t(total));
     } else if (auto* p = static_cast<uint8_t*>(std::malloc(std::size_t(total)))) {
+        AskForHugePages(p, std::size_t(total));
         h.block_.reset(p);
         h.size_ = std::size_t(total);
         const std::size_t head = sizeof(BitmapInfoHeader) + std::size_t(paletteEntries) * 4;

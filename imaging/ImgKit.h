@@ -73,6 +73,7 @@
 #include "imaging/ImageHandle.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <cstdint>
 
@@ -136,6 +137,27 @@ bool ImgKitEncodeForPath(const QString& path, const ImageHandle& image, int qual
 // return false (leaving `out` unspecified) when the image is null, malformed
 // or cannot be encoded.
 ImageHandle ImgKitJpegDecode(const QByteArray& bytes);
+// A JPEG decoded at a reduced size for a picture to be shown fitted into a
+// box of boxWidth x boxHeight: the largest of libjpeg's reductions n/8 that
+// still leaves at least the fitted size (the fitted picture is then made
+// from it), with libjpeg's fast transform: for showing only. The whole
+// picture when no reduction leaves enough. fullSize, when given, receives
+// the picture's own size.
+ImageHandle ImgKitJpegDecodeFitting(const QByteArray& bytes, int boxWidth, int boxHeight, QSize* fullSize = nullptr);
+struct JpegReduction {
+    int eighths;  // the factor, in eighths (8: none)
+    int width, height;  // the decoded size
+};
+JpegReduction JpegReductionFor(int width, int height, int boxWidth, int boxHeight);
+// A large single-scan JPEG decoded at its own size is decoded in two parts
+// side by side when there is a second thread: rows [0, split) by one decoder,
+// rows [split, height) by another that skips the rows above (reading their
+// data without the inverse DCT or the colour conversion), the same bytes as
+// one decoder gives. The row where it splits, at a boundary of `rowGroup`
+// rows (an MCU row), a little below the middle since the lower part also
+// reads the upper part's data; 0 when the picture is decoded whole (below
+// 4 MB of pixels, or a row group too tall to split).
+int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes);
 ImageHandle ImgKitTiffDecode(const QByteArray& bytes);
 ImageHandle ImgKitBmpDecode(const QByteArray& bytes);
 bool ImgKitJpegEncode(const ImageHandle& image, int quality, QByteArray& out);

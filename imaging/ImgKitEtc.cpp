@@ -6,6 +6,7 @@
 #include "imaging/ImgKit.h"
 
 #include "imaging/DibQImage.h"
+#include "imaging/RowBands.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -242,40 +243,46 @@ ImageHandle Scale24(const DibView& src, int dw, int dh)
         return {};
     }
     const std::size_t tmpStride = std::size_t(dw) * 3;
-    for (int y = 0; y < sh; ++y) {
-        const uint8_t* s = src.Row(y);
-        uint16_t* t = tmp.data() + std::size_t(y) * tmpStride;
-        for (int x = 0; x < dw; ++x) {
-            const int32_t* w = cx.weight.data() + cx.offset[std::size_t(x)];
-            const uint8_t* p = s + 3 * std::size_t(cx.first[std::size_t(x)]);
-            uint32_t b = 0, g = 0, r = 0;
-            for (int k = 0, n = cx.count[std::size_t(x)]; k < n; ++k, p += 3) {
-                b += uint32_t(p[0]) * uint32_t(w[k]);
-                g += uint32_t(p[1]) * uint32_t(w[k]);
-                r += uint32_t(p[2]) * uint32_t(w[k]);
+    // Both passes make each of their rows from the rows before them only.
+    const std::size_t tmpBytes = std::size_t(tmpCount) * sizeof(uint16_t);
+    ForRowBands(sh, std::size_t(src.l.stride) * std::size_t(sh) + tmpBytes, [&](int firstRow, int lastRow) {
+        for (int y = firstRow; y < lastRow; ++y) {
+            const uint8_t* s = src.Row(y);
+            uint16_t* t = tmp.data() + std::size_t(y) * tmpStride;
+            for (int x = 0; x < dw; ++x) {
+                const int32_t* w = cx.weight.data() + cx.offset[std::size_t(x)];
+                const uint8_t* p = s + 3 * std::size_t(cx.first[std::size_t(x)]);
+                uint32_t b = 0, g = 0, r = 0;
+                for (int k = 0, n = cx.count[std::size_t(x)]; k < n; ++k, p += 3) {
+                    b += uint32_t(p[0]) * uint32_t(w[k]);
+                    g += uint32_t(p[1]) * uint32_t(w[k]);
+                    r += uint32_t(p[2]) * uint32_t(w[k]);
+                }
+                constexpr int kShift = kWeightBits - 8;
+                t[3 * x] = uint16_t((b + (1u << (kShift - 1))) >> kShift);
+                t[3 * x + 1] = uint16_t((g + (1u << (kShift - 1))) >> kShift);
+                t[3 * x + 2] = uint16_t((r + (1u << (kShift - 1))) >> kShift);
             }
-            constexpr int kShift = kWeightBits - 8;
-            t[3 * x] = uint16_t((b + (1u << (kShift - 1))) >> kShift);
-            t[3 * x + 1] = uint16_t((g + (1u << (kShift - 1))) >> kShift);
-            t[3 * x + 2] = uint16_t((r + (1u << (kShift - 1))) >> kShift);
         }
-    }
-    std::vector<uint32_t> acc(tmpStride);
-    for (int y = 0; y < dh; ++y) {
-        std::fill(acc.begin(), acc.end(), 0u);
-        const int32_t* w = cy.weight.data() + cy.offset[std::size_t(y)];
-        const int first = cy.first[std::size_t(y)];
-        for (int k = 0, n = cy.count[std::size_t(y)]; k < n; ++k) {
-            const uint16_t* t = tmp.data() + std::size_t(first + k) * tmpStride;
-            const uint32_t wk = uint32_t(w[k]);
+    });
+    ForRowBands(dh, tmpBytes + std::size_t(dst.l.stride) * std::size_t(dh), [&](int firstRow, int lastRow) {
+        std::vector<uint32_t> acc(tmpStride);
+        for (int y = firstRow; y < lastRow; ++y) {
+            std::fill(acc.begin(), acc.end(), 0u);
+            const int32_t* w = cy.weight.data() + cy.offset[std::size_t(y)];
+            const int first = cy.first[std::size_t(y)];
+            for (int k = 0, n = cy.count[std::size_t(y)]; k < n; ++k) {
+                const uint16_t* t = tmp.data() + std::size_t(first + k) * tmpStride;
+                const uint32_t wk = uint32_t(w[k]);
+                for (std::size_t i = 0; i < tmpStride; ++i)
+                    acc[i] += uint32_t(t[i]) * wk;
+            }
+            uint8_t* d = dst.Row(y);
+            constexpr int kShift = kWeightBits + 8;
             for (std::size_t i = 0; i < tmpStride; ++i)
-                acc[i] += uint32_t(t[i]) * wk;
+                d[i] = uint8_t(std::min<uint32_t>(255, (acc[i] + (1u << (kShift - 1))) >> kShift));
         }
-        uint8_t* d = dst.Row(y);
-        constexpr int kShift = kWeightBits + 8;
-        for (std::size_t i = 0; i < tmpStride; ++i)
-            d[i] = uint8_t(std::min<uint32_t>(255, (acc[i] + (1u << (kShift - 1))) >> kShift));
-    }
+    });
     return out;
 }
 
@@ -296,14 +303,16 @@ void ApplyLuts(const DibView& v, const std::array<uint8_t, 256>& lb, const std::
         }
         return;
     }
-    for (int y = 0; y < v.l.height; ++y) {
-        uint8_t* p = v.Row(y);
-        for (int x = 0; x < v.l.width; ++x, p += 3) {
-            p[0] = lb[p[0]];
-            p[1] = lg[p[1]];
-            p[2] = lr[p[2]];
+    ForRowBands(v.l.height, std::size_t(v.l.stride) * std::size_t(v.l.height), [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint8_t* p = v.Row(y);
+            for (int x = 0; x < v.l.width; ++x, p += 3) {
+                p[0] = lb[p[0]];
+                p[1] = lg[p[1]];
+                p[2] = lr[p[2]];
+            }
         }
-    }
+    });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "core/PageList.h"
 #include "imaging/ImgKit.h"
+#include "imaging/RowBands.h"
 
 #include <unistd.h>
 
@@ -29,6 +30,27 @@ PageEncoding EncodePageImages(const PageImages& made, int quality, const QString
     if (!made.thumbnail || !ImgKitEncodeForPath(thumbName, made.thumbnail, quality, thumbBytes))
         return PageEncoding::ThumbnailFailed;
     return PageEncoding::Done;
+}
+
+PageMaking ProcessAndEncodePage(ImageHandle& acquired, const Settings& s, int quality, const QString& pageName,
+                                const QString& thumbName, QByteArray& pageBytes, QByteArray& thumbBytes)
+{
+    const ProcessedPage processed = AutoProcessPage(acquired, s);
+    acquired.Reset();  // the largest block, not needed from here on
+    if (!processed.page)
+        return PageMaking::ProcessingFailed;
+    bool pageEncoded = false, thumbMade = false, thumbEncoded = false;
+    RunSideBySide([&] { pageEncoded = ImgKitEncodeForPath(pageName, processed.page, quality, pageBytes); },
+                  [&] {
+                      const ImageHandle thumbnail = ThumbnailOf(processed, s);
+                      thumbMade = bool(thumbnail);
+                      thumbEncoded = thumbMade && ImgKitEncodeForPath(thumbName, thumbnail, quality, thumbBytes);
+                  });
+    if (!thumbMade)
+        return PageMaking::ProcessingFailed;
+    if (!pageEncoded)
+        return PageMaking::PageFailed;
+    return thumbEncoded ? PageMaking::Done : PageMaking::ThumbnailFailed;
 }
 
 bool EncodeNewPage(const PageImages& made, int quality, const QString& extension, QByteArray& pageBytes,

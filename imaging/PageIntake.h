@@ -33,6 +33,14 @@ enum class PageEncoding { Done, PageFailed, ThumbnailFailed };
 PageEncoding EncodePageImages(const PageImages& made, int quality, const QString& pageName, const QString& thumbName,
                               QByteArray& pageBytes, QByteArray& thumbBytes);
 
+// AutoProcessImage and then EncodePageImages, the thumbnail made and encoded
+// while the page image is encoded: the same bytes. ProcessingFailed where
+// AutoProcessImage gives no images. `acquired` is released once the page
+// image is made.
+enum class PageMaking { Done, ProcessingFailed, PageFailed, ThumbnailFailed };
+PageMaking ProcessAndEncodePage(ImageHandle& acquired, const Settings& s, int quality, const QString& pageName,
+                                const QString& thumbName, QByteArray& pageBytes, QByteArray& thumbBytes);
+
 // The two files of a new page: the page image in the format `extension`
 // names (".jpg", ".bmp" or ".tif", see SaveFormatExtension) and the
 // thumbnail as a JPEG, both at `quality` (JpegQualityFor). False when either

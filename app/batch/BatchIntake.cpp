@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tolvane-batch add and scan: new pages filed as the main window files
-// them in automatic mode, one after the other, each whole or not at all.
+// them in automatic mode, in the order given, each whole or not at all. The
+// next pages are read (or scanned) and processed while one is stored.
 
 #include "app/batch/BatchCommands.h"
 #include "app/batch/BatchSupport.h"
@@ -8,9 +9,11 @@
 #include "core/ArchiveSession.h"
 #include "core/Categories.h"
 #include "core/PageList.h"
+#include "imaging/AheadQueue.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
 #include "imaging/PageIntake.h"
+#include "imaging/PdfIntake.h"
 #include "imaging/SpiLoad.h"
 #include "imaging/scan/ScanDevices.h"
 #include "imaging/scan/ScanEasy.h"
@@ -21,14 +24,21 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <future>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
 
 namespace batch {
 
 namespace {
 
-const QString kUnreadableFormat = QStringLiteral("読込めないデータ形式です");
 const QString kCannotCreateCategory = QStringLiteral("指定された分類名のフォルダを作成できません");
+
+// Pages read and processed ahead of the one being stored (AheadQueue's
+// depth).
+constexpr int kPagesAhead = 1;
 
 // The category the pages go to, with the lock held while they are written.
 class Filing {
@@ -89,12 +99,27 @@ public:
         return false;
     }
 
+    // Room for `pages` more pages, without a word.
+    bool RoomForPages(int pages) const { return session_.Pages.lines.size() + pages <= kPageListLineLimit; }
+
     enum class Result { Filed, Skipped, Stop, LockLost, Stopped };
 
-    // Brings the picture to 24 bits, processes it and files it as the last
-    // page; prints the page line, or why not. `source` names it on both.
-    Result File(ImageHandle image, const QString& source)
+    // A page made ready to be stored, or why it cannot be: what Prepare gives
+    // and Store takes.
+    struct Prepared {
+        bool pdf = false;         // a PDF file, filed by FilePdf when its turn comes
+        QString error;            // the line printed for a page skipped
+        bool stops = false;       // the error ends the batch (the page could not be encoded)
+        QByteArray pageBytes;
+        QByteArray thumbBytes;
+    };
+
+    // Brings the picture to 24 bits, processes and encodes it. Touches no
+    // session: pages are prepared on other threads while earlier ones are
+    // stored. `source` names the picture in the error.
+    Prepared Prepare(ImageHandle image, const QString& source) const
     {
+        Prepared p;
         ImgKitInfo info{};
         const bool known = ImgKitImageInfo(image, info);
         if (!ImgKitMakeFullColour(image)) {
@@ -102,27 +127,51 @@ public:
             // layer's largest block at 24 bits.
             const qint64 rowBytes = (qint64(info.width) * 3 + 3) / 4 * 4;
             if (known && rowBytes * info.height > qint64(kMaxDibBytes))
-                PrintError(QStringLiteral("'%1': %2 (the picture is %3 × %4 pixels: at 24 bits per pixel it "
-                                          "exceeds the %5 MB the image layer takes)")
-                               .arg(source, kUnreadableFormat)
-                               .arg(info.width)
-                               .arg(info.height)
-                               .arg(qint64(kMaxDibBytes) >> 20));
+                p.error = QStringLiteral("'%1': %2 (the picture is %3 × %4 pixels: at 24 bits per pixel it "
+                                         "exceeds the %5 MB the image layer takes)")
+                              .arg(source, kUnreadableFormatMessage)
+                              .arg(info.width)
+                              .arg(info.height)
+                              .arg(qint64(kMaxDibBytes) >> 20);
             else
-                PrintError(QStringLiteral("'%1': %2 (cannot convert it to 24 bits per pixel)").arg(source, kUnreadableFormat));
-            return Result::Skipped;
+                p.error = QStringLiteral("'%1': %2 (cannot convert it to 24 bits per pixel)")
+                              .arg(source, kUnreadableFormatMessage);
+            return p;
         }
-        const PageImages made = AutoProcessImage(image, processing_.settings);
-        image.Reset();
-        if (!made.page || !made.thumbnail) {
-            PrintError(QStringLiteral("image processing failed for '%1'").arg(source));
-            return Result::Skipped;
+        const QString extension = SaveFormatExtension(processing_.settings.SaveFormat);
+        const PageMaking made = ProcessAndEncodePage(image, processing_.settings, processing_.quality,
+                                                     QStringLiteral("page") + extension, QStringLiteral("thumb.jpg"),
+                                                     p.pageBytes, p.thumbBytes);
+        if (made == PageMaking::ProcessingFailed)
+            p.error = QStringLiteral("image processing failed for '%1'").arg(source);
+        else if (made != PageMaking::Done) {
+            p.error = QStringLiteral("cannot file '%1' in '%2': %3").arg(source, name_, kCannotSaveMessage);
+            p.stops = true;
+        }
+        return p;
+    }
+
+    // Prepare, where a step could not have the memory it needed.
+    Prepared OutOfMemory(const QString& source) const
+    {
+        Prepared p;
+        p.error = QStringLiteral("image processing failed for '%1' (%2)").arg(source, IoErrorFromErrno(ENOMEM).reason);
+        return p;
+    }
+
+    // Files a prepared page as the last page; prints the page line, or why
+    // not. `source` names it on both.
+    Result Store(const Prepared& p, const QString& source)
+    {
+        if (!p.error.isEmpty()) {
+            PrintError(p.error);
+            return p.stops ? Result::Stop : Result::Skipped;
         }
         if (StopSignal())
             return Result::Stopped;
         // The session looks at the lock before it writes anything.
-        const PageResult stored = StoreProcessedPage(session_, made, processing_.quality,
-                                                     SaveFormatExtension(processing_.settings.SaveFormat));
+        const PageResult stored = session_.StoreNewPage(p.pageBytes, SaveFormatExtension(processing_.settings.SaveFormat),
+                                                        p.thumbBytes);
         if (stored.lockLost) {
             lock_.Lost();
             return Result::LockLost;
@@ -136,6 +185,54 @@ public:
         ++filed_;
         PrintLine(session_.Pages.lines.last() + u'\t' + EscapedName(source));
         return Result::Filed;
+    }
+
+    Result File(ImageHandle image, const QString& source)
+    {
+        try {
+            return Store(Prepare(std::move(image), source), source);
+        } catch (const std::bad_alloc&) {
+            return Store(OutOfMemory(source), source);
+        }
+    }
+
+    // Files the pages of a PDF, each as File files a picture; its lines name
+    // the file and the page.
+    Result FilePdf(const QString& path)
+    {
+        int printed = 0;
+        const PdfIntakeResult r = StorePdfPages(
+            session_, path, processing_.settings, processing_.quality,
+            SaveFormatExtension(processing_.settings.SaveFormat), [&](int done, int total) {
+                for (; printed < done; ++printed) {
+                    ++filed_;
+                    PrintLine(session_.Pages.lines.last() + u'\t' + EscapedName(path)
+                              + QStringLiteral(" page %1").arg(printed + 1));
+                }
+                if (done < total)
+                    ShowProgress(QStringLiteral("add: %1 page %2/%3").arg(path).arg(done + 1).arg(total));
+                return StopSignal() == 0;
+            });
+        if (r.outcome.lockLost) {
+            lock_.Lost();
+            return Result::LockLost;
+        }
+        if (r.stopped)
+            return Result::Stopped;
+        if (r.outcome)
+            return Result::Filed;
+        const QString detail = r.outcome.error.reason.isEmpty() ? QString()
+                                                                : QStringLiteral(" (%1)").arg(r.outcome.error.reason);
+        if (r.outcome.message == kUnreadableFormatMessage) {
+            PrintError(QStringLiteral("'%1': %2%3").arg(path, r.outcome.message, detail));
+            return Result::Skipped;
+        }
+        if (r.outcome.message == kPageLimitMessage) {
+            PrintError(QStringLiteral("%1: %2 ('%3': %4)").arg(name_, kPageLimitMessage, path, r.outcome.error.reason));
+            return Result::Stop;
+        }
+        PrintError(QStringLiteral("cannot file '%1' in '%2': %3%4").arg(path, name_, r.outcome.message, detail));
+        return Result::Stop;
     }
 
     int Filed() const { return filed_; }
@@ -185,9 +282,12 @@ int RunAdd(const QStringList& argv)
         return rc;
 
     // The Susie plug-ins of the program's folder, loaded when the image
-    // layer first meets a file it cannot read.
+    // layer first meets a file it cannot read; one file at a time, as pages
+    // are read on several threads.
+    std::mutex pluginMutex;
     bool pluginsLoaded = false;
     auto pluginLoad = [&](const QString& path) {
+        const std::lock_guard<std::mutex> lock(pluginMutex);
         if (!pluginsLoaded) {
             AppSpiLoader().LoadPlugins(QCoreApplication::applicationDirPath());
             pluginsLoaded = true;
@@ -195,8 +295,33 @@ int RunAdd(const QStringList& argv)
         return AppSpiLoader().LoadImage(path);
     };
 
-    int status = kExitOk;
+    // The next page is read and processed on a thread of its own while one
+    // is stored, and the one after it starts while this one is finished (the
+    // pictures of at most two pages held at once: more kept no core busier);
+    // they are stored here, strictly in the order given.
     const qsizetype count = args.operands.size();
+    AheadQueue<Filing::Prepared> ahead(int(count), kPagesAhead, [&](int i) {
+        const QString& path = args.operands.at(i);
+        Filing::Prepared p;
+        if (IsPdfFile(path)) {
+            p.pdf = true;
+            return p;
+        }
+        if (StopSignal())
+            return p;  // never stored: the loop stops first
+        try {
+            ImageHandle image = LoadImportedFile(path, pluginLoad);
+            if (!image) {
+                p.error = QStringLiteral("cannot read an image from '%1': %2").arg(path, WhyNoImage(path));
+                return p;
+            }
+            return filing.Prepare(std::move(image), path);
+        } catch (const std::bad_alloc&) {
+            return filing.OutOfMemory(path);
+        }
+    });
+
+    int status = kExitOk;
     for (qsizetype i = 0; i < count; ++i) {
         const QString& path = args.operands.at(i);
         if (StopSignal())
@@ -204,13 +329,14 @@ int RunAdd(const QStringList& argv)
         ShowProgress(QStringLiteral("add: %1/%2 %3").arg(i + 1).arg(count).arg(path));
         if (!filing.RoomForAPage())
             return kExitFailure;
-        ImageHandle image = LoadImportedFile(path, pluginLoad);
-        if (!image) {
-            PrintError(QStringLiteral("cannot read an image from '%1': %2").arg(path, WhyNoImage(path)));
-            status = kExitFailure;
-            continue;
+        Filing::Prepared prepared;
+        try {
+            prepared = ahead.TakeNext();
+        } catch (const std::bad_alloc&) {
+            prepared = filing.OutOfMemory(path);
         }
-        switch (filing.File(std::move(image), path)) {
+        const Filing::Result r = prepared.pdf ? filing.FilePdf(path) : filing.Store(prepared, path);
+        switch (r) {
         case Filing::Result::Filed:
             break;
         case Filing::Result::Skipped:
@@ -290,24 +416,33 @@ int Scan(const Arguments& args)
     }
     auto close = [&] { scan::SubmitScanJob([device = std::move(opened.device)]() mutable { device.reset(); }).get(); };
 
+    struct Page {
+        scan::EasyOutcome outcome;
+        bool feederEmpty = false;
+    };
+    std::optional<std::future<Page>> scanning;
+    auto startScan = [&] {
+        scanning = scan::SubmitScanJob([device = opened.device, block, stop] {
+            Page p;
+            p.outcome = scan::RunScanEasyOn(*device, block, stop, {}, &p.feederEmpty);
+            return p;
+        });
+    };
+
     int status = kExitOk;
     for (int page = 1;; ++page) {
         if (StopSignal())
             break;
         ShowProgress(feeder ? QStringLiteral("scan: feeder page %1").arg(page) : QStringLiteral("scan"));
-        if (!filing.RoomForAPage()) {
-            status = kExitFailure;
-            break;
+        if (!scanning) {
+            if (!filing.RoomForAPage()) {
+                status = kExitFailure;
+                break;
+            }
+            startScan();
         }
-        struct Page {
-            scan::EasyOutcome outcome;
-            bool feederEmpty = false;
-        };
-        Page got = scan::SubmitScanJob([device = opened.device, block, stop] {
-                       Page p;
-                       p.outcome = scan::RunScanEasyOn(*device, block, stop, {}, &p.feederEmpty);
-                       return p;
-                   }).get();
+        Page got = scanning->get();
+        scanning.reset();
         if (feeder && got.feederEmpty) {
             if (page == 1) {
                 PrintError(QStringLiteral("the document feeder of %1 is empty").arg(opened.name));
@@ -324,6 +459,10 @@ int Scan(const Arguments& args)
             status = kExitFailure;
             break;
         }
+        // The next sheet is scanned while this one is processed and stored,
+        // when the category has room for both.
+        if (feeder && !StopSignal() && filing.RoomForPages(2))
+            startScan();
         const QString source = feeder ? QStringLiteral("%1 feeder page %2").arg(opened.name).arg(page) : opened.name;
         const Filing::Result r = filing.File(std::move(got.outcome.image), source);
         if (r == Filing::Result::Skipped || r == Filing::Result::Stop) {
@@ -337,6 +476,11 @@ int Scan(const Arguments& args)
         if (r == Filing::Result::Stopped || !feeder)
             break;
     }
+    // A sheet scanned ahead of a page that ended the batch is not filed; the
+    // scan ends before the device is closed (the scan thread takes the jobs
+    // in turn).
+    if (scanning)
+        scanning->wait();
     close();
     ClearProgress();
     if (StopSignal())

@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -21,9 +22,18 @@ class LockTest : public BatchTest {
 protected:
     QString LockFile() const { return A("NetLock.CTL"); }
     QByteArray Lock() const { return ReadAll(LockFile()); }
-    void Share(const QByteArray& state) const { ASSERT_TRUE(WriteAll(LockFile(), state)); }
+    // As another workstation writes it: whole, by a rename, so that the add
+    // never reads it half-written.
+    void Share(const QByteArray& state) const
+    {
+        const QString next = LockFile() + QStringLiteral(".next");
+        ASSERT_TRUE(WriteAll(next, state));
+        ASSERT_EQ(::rename(QFile::encodeName(next).constData(), QFile::encodeName(LockFile()).constData()), 0);
+    }
 
-    // Enough big pages for a run that lasts while the test looks at it.
+    // Enough big pages for a run that lasts while the test looks at it,
+    // however fast the pages are made.
+    static constexpr int kMany = 60;
     static QStringList Many(int n)
     {
         QStringList files;
@@ -131,7 +141,7 @@ TEST_F(LockTest, EachStopSignalGivesTheLockBack)
         Share("0\r\n");
         ASSERT_TRUE(QDir(A("Cat")).removeRecursively());
         MakeCategory("Cat");
-        auto child = Start(On("add", "Cat", Many(12)), Env());
+        auto child = Start(On("add", "Cat", Many(kMany)), Env());
         QByteArray out = WaitForLines(*child, 1);
         ASSERT_EQ(out.count('\n'), 1);
         ASSERT_EQ(Lock().left(3), QByteArray("1\r\n"));
@@ -143,7 +153,7 @@ TEST_F(LockTest, EachStopSignalGivesTheLockBack)
             << run.err.constData();
         EXPECT_TRUE(run.err.endsWith(QStringLiteral("; %1 page(s) filed\n").arg(out.count('\n')).toUtf8()))
             << run.err.constData();
-        EXPECT_LT(out.count('\n'), 12);
+        EXPECT_LT(out.count('\n'), kMany);
         EXPECT_EQ(Lock(), QByteArray("0\r\n")) << signal;
         ExpectListed(out);
     }
@@ -154,7 +164,7 @@ TEST_F(LockTest, WritingStopsWhenTheLockIsTakenAway)
     MakeCategory("Cat");
     // Another workstation forced the lock and gave it back: it says free.
     Share("0\r\n");
-    auto child = Start(On("add", "Cat", Many(12)), Env());
+    auto child = Start(On("add", "Cat", Many(kMany)), Env());
     QByteArray out = WaitForLines(*child, 1);
     ASSERT_EQ(out.count('\n'), 1);
     Share("0\r\n");
@@ -164,7 +174,7 @@ TEST_F(LockTest, WritingStopsWhenTheLockIsTakenAway)
     EXPECT_TRUE(run.err.contains("was taken away meanwhile; it is held by nobody (given back or not shared) now: "
                                  "nothing more is written"))
         << run.err.constData();
-    EXPECT_LT(out.count('\n'), 12);
+    EXPECT_LT(out.count('\n'), kMany);
     EXPECT_EQ(Lock(), QByteArray("0\r\n"));
     ExpectListed(out);
 
@@ -172,7 +182,7 @@ TEST_F(LockTest, WritingStopsWhenTheLockIsTakenAway)
     // holds the lock now, and gives nothing back.
     ASSERT_TRUE(QDir(A("Cat")).removeRecursively());
     MakeCategory("Cat");
-    child = Start(On("add", "Cat", Many(12)), Env());
+    child = Start(On("add", "Cat", Many(kMany)), Env());
     out = WaitForLines(*child, 1);
     ASSERT_EQ(out.count('\n'), 1);
     OwnerToken other = NewOwnerToken();
@@ -183,7 +193,7 @@ TEST_F(LockTest, WritingStopsWhenTheLockIsTakenAway)
     out += run.out;
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(run.err.contains(("it is held by " + other.Describe()).toUtf8())) << run.err.constData();
-    EXPECT_LT(out.count('\n'), 12);
+    EXPECT_LT(out.count('\n'), kMany);
     EXPECT_EQ(Lock(), takenOver);
     ExpectListed(out);
 
@@ -191,7 +201,7 @@ TEST_F(LockTest, WritingStopsWhenTheLockIsTakenAway)
     ASSERT_TRUE(QDir(A("Cat")).removeRecursively());
     MakeCategory("Cat");
     Share("0\r\n");
-    child = Start(On("add", "Cat", Many(12)), Env());
+    child = Start(On("add", "Cat", Many(kMany)), Env());
     out = WaitForLines(*child, 1);
     ASSERT_EQ(out.count('\n'), 1);
     ASSERT_TRUE(QFile::remove(LockFile()));

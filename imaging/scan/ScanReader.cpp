@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/scan/ScanReader.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,22 +21,6 @@
 
 namespace scan {
 namespace {
-
-// A page's worth of rows costs a page fault each as the scan first touches
-// it: for an A4 colour page at 600 dpi some 25,000 of them, more time than
-// the rest of the loop. Large pages where the system grants them on request.
-void AskForHugePages(ImageHandle& block)
-{
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block.Data()) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block.Data()) + block.Size()) & ~(kHuge - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)block;
-#endif
-}
 
 // The kernel zeroes each page of a fresh block on the first write to it:
 // some 100 MB for an A4 colour page at 600 dpi, a good part of the loop's
@@ -132,7 +118,6 @@ public:
             if (!dib_)
                 return false;
             bits_ = dib_.Data() + sizeof(BitmapInfoHeader) + std::size_t(palette_) * 4;
-            AskForHugePages(dib_);
             prefault_.Start(bits_, std::size_t(stride_) * std::size_t(lines));
         }
         return true;
@@ -378,6 +363,18 @@ int32_t PelsPerMeter(double dpi)
     if (!(dpi > 0) || dpi > 1e6)
         return 0;
     return int32_t(std::lround(dpi / 0.0254));
+}
+
+void SaneFrameSource::Cancel()
+{
+    // A backend that feeds the frontend through a pipe has its reader past
+    // its setting up once the pipe has something to read (or is closed).
+    SANE_Int fd = -1;
+    if (sane_get_select_fd(h_, &fd) == SANE_STATUS_GOOD && fd >= 0) {
+        pollfd ready{fd, POLLIN, 0};
+        ::poll(&ready, 1, 500);
+    }
+    sane_cancel(h_);
 }
 
 ScanOutcome ReadScan(FrameSource& source, double dpiX, double dpiY, const std::atomic<bool>* cancel,

@@ -49,7 +49,10 @@ public:
     SANE_Status Start() override { return sane_start(h_); }
     SANE_Status Parameters(SANE_Parameters& p) override { return sane_get_parameters(h_, &p); }
     SANE_Status Read(uint8_t* b, int n, int* len) override { return sane_read(h_, b, n, len); }
-    void Cancel() override { sane_cancel(h_); }
+    // Waits (briefly) for a backend's reader to have begun before stopping
+    // it: a reader thread stopped while it sets itself up can be caught
+    // holding the allocator's lock, and the program then hangs at its end.
+    void Cancel() override;
 
 private:
     SANE_Handle h_;

@@ -3,6 +3,8 @@
 
 #include <sane/sane.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -11,6 +13,18 @@
 
 namespace scan {
 namespace {
+
+// A backend's reader (a thread or a child process) writes into a pipe the
+// frontend reads; after a cancel it may write once more into the closed
+// pipe. That must be an error the reader sees, never a signal that ends the
+// program or sets off whatever handler was installed for it.
+void IgnoreBrokenPipes()
+{
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
 
 class Worker;
 // The worker whose thread this is (null on every other thread).
@@ -43,6 +57,7 @@ private:
     void Run()
     {
         t_worker = this;
+        IgnoreBrokenPipes();
         SANE_Int version = 0;
         if (sane_init(&version, nullptr) == SANE_STATUS_GOOD)
             g_version.store(version);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <csignal>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -79,6 +80,22 @@ TEST(Basic, ListsTheTestDevices)
     EXPECT_EQ(devices[0].model, QStringLiteral("frontend-tester"));
     EXPECT_EQ(devices[0].type, QStringLiteral("virtual device"));
     EXPECT_NE(scan::SaneVersionCode(), 0);
+}
+
+// Whatever handler the process had for a broken pipe (a test harness, a
+// crash reporter), a reader writing into a pipe closed by a cancel gets an
+// error back once scanning has started.
+TEST(Basic, ABrokenPipeIsAnErrorNotASignal)
+{
+    scan::ShutdownScanning();
+    struct sigaction mine = {};
+    mine.sa_handler = [](int) { std::abort(); };
+    sigemptyset(&mine.sa_mask);
+    ASSERT_EQ(sigaction(SIGPIPE, &mine, nullptr), 0);
+    ASSERT_EQ(OnScan([] { return scan::ListScanDevices(); }).size(), 2u);
+    struct sigaction now = {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
 }
 
 TEST(Basic, GreySolidPicturesAndTheBlockHeader)

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Tolvane on Debian 12.
 #   ./make.sh run    install what is missing, build a Release, install it into
-#                    the archive folder (TOLVANE_HOME, default ~/Tolvane), start it
+#                    the archive folder (TOLVANE_HOME, default ~/Tolvane), give the
+#                    desktop its menu entry and icon, start it
 #   ./make.sh test   install what is missing, build, run every test headless
 #   ./make.sh sanitize  the same with AddressSanitizer + UndefinedBehaviorSanitizer
 #                    (build/asan); any sanitizer report fails its test
@@ -22,10 +23,12 @@ cups libicu-dev libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesser
 # a scheduler of their own with a cups-pdf queue and read the PDFs back with
 # poppler.
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth xclip \
-cups printer-driver-cups-pdf poppler-utils qpdf samba smbnetfs fuse3 faketime"
+cups printer-driver-cups-pdf poppler-utils qpdf samba smbnetfs fuse3 faketime desktop-file-utils appstream groff-base"
 # The network-drive tests run a private Samba server on 127.0.0.1 and mount
 # its share twice through FUSE with smbnetfs, one client per mount; faketime
-# puts one of them off the server's clock.
+# puts one of them off the server's clock. The desktop entry and the metainfo
+# are checked with desktop-file-validate and appstreamcli, the manual page of
+# tolvane-batch with groff.
 
 install_missing() {
     missing=""
@@ -57,6 +60,8 @@ run)
     cmake --build build/release -j "$jobs"
     dest="${TOLVANE_HOME:-$HOME/Tolvane}"
     cmake --install build/release --prefix "$dest"
+    # The desktop's menu and "Open with" (app/desktop/install-desktop.sh --remove takes it away).
+    "$dest/share/tolvane/install-desktop.sh" "$dest"
     cd "$dest"
     exec ./tolvane
     ;;

@@ -5,6 +5,8 @@
 //   tolvane-batch add [--archive DIR] --category NAME [options] FILE...
 //   tolvane-batch scan [--archive DIR] --category NAME [--device NAME] [--feeder]
 //   tolvane-batch check [--archive DIR] [--category NAME] [--decode] [--repair]
+//   tolvane-batch export [--archive DIR] --category NAME [--pages LIST] OUT.pdf
+//   tolvane-batch ocr [--archive DIR] [--category NAME] [--redo]
 //
 // process does to one image file what intake does to a new page in automatic
 // mode and writes the two images where it is told; add and scan file new
@@ -16,6 +18,7 @@
 #include "app/batch/BatchSupport.h"
 #include "core/ArchiveFiles.h"
 #include "core/ArchiveSession.h"
+#include "core/ExitWatchdog.h"
 #include "core/Settings.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
@@ -31,6 +34,10 @@
 
 namespace {
 
+// How long the process may take to end once a command is done (its leak
+// check included, in the sanitizer builds).
+constexpr int kEndSeconds = 15;
+
 using namespace batch;
 
 constexpr char kHelp[] =
@@ -40,6 +47,9 @@ constexpr char kHelp[] =
     "                          [--create] [--force] [OPTIONS]\n"
     "       tolvane-batch scan --list-devices\n"
     "       tolvane-batch check [--archive DIR] [--category NAME] [--decode] [--repair] [--force]\n"
+    "       tolvane-batch export [--archive DIR] --category NAME [--pages LIST] OUT.pdf\n"
+    "       tolvane-batch search QUERY [--archive DIR] [--category NAME] [--max N]\n"
+    "       tolvane-batch ocr [--archive DIR] [--category NAME] [--redo] [--force]\n"
     "       tolvane-batch --help\n"
     "\n"
     "process\n"
@@ -63,6 +73,15 @@ constexpr char kHelp[] =
     "  the page limit (999 pages) stops it with its message. Pages filed before\n"
     "  stay. Standard output has one line per filed page: its page entry\n"
     "  (00000012.jpg), a tab, the file. On a terminal standard error shows progress.\n"
+    "  A PDF file (.pdf in any letter case, or a file that begins with %PDF-) is\n"
+    "  filed page by page: each page rendered as a 200 dpi scan of it would be and\n"
+    "  processed as an image file is, the PDF's own text kept as the page's\n"
+    "  recognised text; its lines name the file and the page (FILE page 3). A PDF\n"
+    "  that is damaged or encrypted is named and skipped; one with more pages than\n"
+    "  the category has room for is refused whole with the page limit's message.\n"
+    "  The text of pages filed without one is recognised by ocr below, or by\n"
+    "  tolvane in the background when it shows the category; add and scan do not\n"
+    "  wait for it.\n"
     "\n"
     "scan\n"
     "  Files one-shot scans, made with the scan settings of the options dialog\n"
@@ -100,7 +119,43 @@ constexpr char kHelp[] =
     "  Findings that cannot be mended (a missing page image, a damaged line) are\n"
     "  found again by the next check; all others are gone.\n"
     "\n"
-    "The archive (add, scan, check)\n"
+    "export\n"
+    "  Writes pages of the category as the one PDF file OUT.pdf, each page its\n"
+    "  stored image (a JPEG as it is, a BMP or TIFF losslessly) on a page of A4 at\n"
+    "  most, in the image's orientation, with the page's recognised text on it as\n"
+    "  invisible text that can be searched and copied. The file is written whole\n"
+    "  or not at all. Standard output: OUT.pdf, a tab, the number of pages. A page\n"
+    "  whose image is missing or cannot be read is named on standard error and left\n"
+    "  out. Nothing in the archive is written, so no lock is taken.\n"
+    "  --pages LIST  only these pages, numbered from 1 in display order, in the\n"
+    "                order given: 1,3,5-8\n"
+    "  Exit status 0 when every page went in, 1 when a page was left out or no\n"
+    "  PDF was written, 2 for bad arguments.\n"
+    "\n"
+    "search\n"
+    "  Finds QUERY in the memos and the recognised text of every page (or only\n"
+    "  --category's), width, letter case and katakana/hiragana aside; spaces\n"
+    "  between Japanese characters do not count. Prints one line per page and\n"
+    "  source, \"CATEGORY<TAB>PAGE<TAB>text around the hit\", names and text with\n"
+    "  control characters escaped. The folded text is cached under\n"
+    "  $XDG_CACHE_HOME/Osk/Tolvane/search, never in the archive.\n"
+    "  --max N    print at most N lines\n"
+    "  Exit status 0 when something was found, 1 when nothing was.\n"
+    "\n"
+    "ocr\n"
+    "  Recognises the text of every page of every category (or only --category's)\n"
+    "  that has none yet, in Japanese and English (Tesseract with the language data\n"
+    "  of tesseract-ocr-jpn and tesseract-ocr-eng, or of TESSDATA_PREFIX), on every\n"
+    "  core, and keeps each page's words with their boxes in Words/NNNNNNNN.tsv\n"
+    "  beside the page, which search reads. A page whose picture changes while it\n"
+    "  is recognised keeps no text, and is recognised by the next run. Pages done\n"
+    "  before a stop stay done. Standard output has one line at the end, \"N pages\n"
+    "  recognised\"; a page that could not be recognised or kept is named on standard\n"
+    "  error. On a terminal standard error shows \"N/M pages\".\n"
+    "  --redo     recognise every page again, replacing the texts there are\n"
+    "  Without the language data nothing is recognised (exit status 1).\n"
+    "\n"
+    "The archive (add, scan, check, export, ocr)\n"
     "  --archive DIR    the archive folder, whose sub-folders are the categories;\n"
     "                   by default the folder that holds tolvane-batch, as for tolvane\n"
     "  --category NAME  the category; a name must not be empty, \".\" or \"..\", nor\n"
@@ -111,8 +166,8 @@ constexpr char kHelp[] =
     "  --force          take a shared archive's write lock over from another\n"
     "                   workstation, as the lock button's \"Yes\" does\n"
     "  When NetLock.CTL is in the archive folder the archive is shared, and add,\n"
-    "  scan and check --repair write only while they hold its lock: they take it\n"
-    "  when it is free, hold it while they write, stop when another workstation\n"
+    "  scan, ocr and check --repair write only while they hold its lock: they take\n"
+    "  it when it is free, hold it while they write, stop when another workstation\n"
     "  takes it away, and give it back when they end, on SIGINT, SIGTERM and SIGHUP\n"
     "  too. When another workstation holds it they refuse, unless --force is given.\n"
     "\n"
@@ -147,7 +202,8 @@ constexpr char kHelp[] =
     "     be written, or the category is full; scan: the scan failed, the feeder\n"
     "     was empty at the first page, a page could not be written, or the category\n"
     "     is full; check: something was found (with --repair too: check again to\n"
-    "     see what is left)\n"
+    "     see what is left); ocr: the language data are missing, or a page could\n"
+    "     not be recognised or its text kept (the others were kept)\n"
     "  2  bad arguments: an unknown option or command, a bad value, a category name\n"
     "     that is refused, an archive folder or category that does not exist\n"
     "  3  the archive is shared and another workstation holds its write lock, or\n"
@@ -224,21 +280,18 @@ int Process(const QStringList& args)
         return kExitFailure;
     }
 
-    const PageImages out = AutoProcessImage(image, settings);
-    if (!out.page || !out.thumbnail) {
+    QByteArray pageBytes, thumbBytes;
+    switch (ProcessAndEncodePage(image, settings, quality, pagePath, thumbPath, pageBytes, thumbBytes)) {
+    case PageMaking::ProcessingFailed:
         PrintError(QStringLiteral("image processing failed for '%1'").arg(inPath));
         return kExitFailure;
-    }
-
-    QByteArray pageBytes, thumbBytes;
-    switch (EncodePageImages(out, quality, pagePath, thumbPath, pageBytes, thumbBytes)) {
-    case PageEncoding::PageFailed:
+    case PageMaking::PageFailed:
         PrintError(QStringLiteral("cannot encode the page image for '%1'").arg(pagePath));
         return kExitFailure;
-    case PageEncoding::ThumbnailFailed:
+    case PageMaking::ThumbnailFailed:
         PrintError(QStringLiteral("cannot encode the thumbnail for '%1'").arg(thumbPath));
         return kExitFailure;
-    case PageEncoding::Done:
+    case PageMaking::Done:
         break;
     }
     QString error;
@@ -285,6 +338,12 @@ int main(int argc, char* argv[])
         run = RunScan;
     else if (command == QLatin1String("check"))
         run = RunCheck;
+    else if (command == QLatin1String("export"))
+        run = RunExport;
+    else if (command == QLatin1String("search"))
+        run = RunSearch;
+    else if (command == QLatin1String("ocr"))
+        run = RunOcr;
     if (!run) {
         PrintError(QStringLiteral("unknown command '%1' (see --help)").arg(command));
         return kExitUsage;
@@ -293,5 +352,11 @@ int main(int argc, char* argv[])
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
-    return run(args);
+    const int status = run(args);
+    // Every page is written and every line printed: the end that is left
+    // (a scanner backend's above all) gets a bounded time.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    EndWithin(status, kEndSeconds);
+    return status;
 }

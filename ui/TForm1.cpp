@@ -6,12 +6,16 @@
 #include "core/CommandState.h"
 #include "core/NetLock.h"
 #include "core/Prompt.h"
+#include "core/PageText.h"
 #include "core/Settings.h"
 #include "editor/TEditForm.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/Dib.h"
+#include "imaging/GridPicture.h"
 #include "imaging/ImgKit.h"
 #include "imaging/PageIntake.h"
+#include "imaging/PageRecognition.h"
+#include "text/ocr/Recogniser.h"
 #include "imaging/SpiLoad.h"
 #include "imaging/scan/ScanEasySettings.h"
 #include "core/Failure.h"
@@ -19,9 +23,11 @@
 #include "widgets/Handlers.h"
 #include "widgets/QtScanner.h"
 #include "widgets/TApplication.h"
+#include "ui/CommandKeys.h"
 #include "ui/TMessage1Form.h"
 #include "ui/PrintPage.h"
 #include "ui/TOptionForm.h"
+#include "ui/TSearchForm.h"
 #include "ui/TSelectForm.h"
 #include "ui/TVersionForm.h"
 #include "ui/TfNewFolder.h"
@@ -29,7 +35,10 @@
 #include "viewer/TViewerForm.h"
 #include "ui_TForm1.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
+#include <QPlainTextEdit>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -37,8 +46,11 @@
 #include <QMenu>
 #include <QPrinter>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
+#include <QTimer>
 #include <QWheelEvent>
+#include <utility>
 
 namespace {
 
@@ -50,13 +62,6 @@ const QColor kBlue(0x00, 0x00, 0xFF);
 
 const QString kEmptyCategoryText = QStringLiteral("この分類には画像ページがありません");
 const QString kNone = QStringLiteral("なし");
-
-QFont FormFont(const char* family, int pixels)
-{
-    QFont f(QString::fromUtf8(family));
-    f.setPixelSize(pixels);
-    return f;
-}
 
 }  // namespace
 
@@ -71,8 +76,8 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(694, 478);
-    setFont(FormFont("ＭＳ Ｐゴシック", 12));
-    ui_->Panel003->setFont(FormFont("ＭＳ Ｐゴシック", 19));
+    setFont(FormFont(12));
+    ui_->Panel003->setFont(FormFont(19));
 
     ui_->Panel5->SetColor(kDarkShadow);
     for (QLabel* l : {ui_->StaticText1, ui_->StaticText3, ui_->StaticText5}) {
@@ -94,8 +99,8 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
               Slot{ui_->Panel2, ui_->CheckBox2, ui_->Label2, ui_->Image2, ui_->Memo2},
               Slot{ui_->Panel3, ui_->CheckBox3, ui_->Label3, ui_->Image3, ui_->Memo3}};
     for (const Slot& s : slots_) {
-        s.panel->setFont(FormFont("ＭＳ Ｐゴシック", 12));
-        s.memo->setFont(FormFont("ＭＳ ゴシック", 12));
+        s.panel->setFont(FormFont(12));
+        s.memo->setFont(FormFont(12, true));
         s.image->SetCenter(true);
         s.panel->SetColor(kButtonFace);
         ConnectHandler(&prompt_, s.image, &TImage::Clicked, this, &TForm1::Image0Click);
@@ -150,6 +155,37 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
     ConnectHandler(&prompt_, ui_->SpeedButton19, &QToolButton::clicked, this, &TForm1::SpeedButton19Click);
     ConnectHandler(&prompt_, ui_->SpeedButton20, &QToolButton::clicked, this, &TForm1::SpeedButton20Click);
     ConnectHandler(&prompt_, ui_->SpeedButton21, &QToolButton::clicked, this, &TForm1::SpeedButton21Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton22, &QToolButton::clicked, this, &TForm1::SpeedButton22Click);
+    ConnectHandler(&prompt_, ui_->SpeedButton23, &QToolButton::clicked, this, &TForm1::SpeedButton23Click);
+    // Keys a memo edits with (Delete, Home, Enter, paging) are the memo's
+    // while it has the focus: those shortcuts rest meanwhile.
+    std::vector<QShortcut*> plainKeys;
+    for (const CommandKey& key : MainWindowKeys()) {
+        QWidget* control = findChild<QWidget*>(key.control);
+        auto* shortcut = new QShortcut(key.key, this);
+        if (!(key.key[0].keyboardModifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            plainKeys.push_back(shortcut);
+        ConnectHandler(&prompt_, shortcut, &QShortcut::activated, this, [this, control, key] {
+            if (!control || !control->isEnabled() || !control->isVisible())
+                return;
+            if (key.step == CommandKey::FirstPages) {
+                SaveVisibleMemos();
+                Desk.PageTo(0);
+            } else if (key.step == CommandKey::LastPages) {
+                SaveVisibleMemos();
+                Desk.PageTo(LastFourStart(Grid.P));
+            } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+                button->click();
+            } else {
+                Menu10Click();  // the mode switch, a static text that takes clicks
+            }
+        });
+    }
+    connect(qApp, &QApplication::focusChanged, this, [plainKeys](QWidget*, QWidget* now) {
+        const bool inMemo = qobject_cast<QPlainTextEdit*>(now) != nullptr;
+        for (QShortcut* shortcut : plainKeys)
+            shortcut->setEnabled(!inMemo);
+    });
     ConnectHandler(&prompt_, ui_->N1, &QAction::triggered, this, &TForm1::Menu01Click);
     ConnectHandler(&prompt_, ui_->Print1, &QAction::triggered, this, &TForm1::Menu02Click);
     ConnectHandler(&prompt_, ui_->Delete1, &QAction::triggered, this, &TForm1::Menu03Click);
@@ -160,6 +196,11 @@ TForm1::TForm1(Prompt& prompt, const QString& archiveRoot, QWidget* parent)
     ConnectHandler(&prompt_, ui_->N4, &QAction::triggered, this, &TForm1::Menu05Click);
 
     ApplyHints(this);
+    recognition_ = std::make_unique<PageRecognition>(Session, [] { return ReadRecognitionSetting(AppSettingsStore()); });
+    connect(recognition_.get(), &PageRecognition::TextStored, this, [this] {
+        if (search_)
+            search_->ArchiveChanged();
+    });
     viewer_ = std::make_unique<TViewerForm>(prompt_, AppSettings(), AppSettingsStore(), this);
     FormCreate();
 }
@@ -344,9 +385,13 @@ void TForm1::DeskChanged(MainController::What what)
 {
     ShowLockIndicator();
     SetCommandStates(!Desk.WritingAllowed());
-    if (what == MainController::What::Pages)
+    if (what == MainController::What::Pages) {
         DrawSlots();
-    else if (what == MainController::What::Selection)
+        if (search_)
+            search_->ArchiveChanged();
+        if (recognition_)
+            recognition_->CatchUp();
+    } else if (what == MainController::What::Selection)
         PaintSelection();
     UpdateStatus();
 }
@@ -360,6 +405,21 @@ void TForm1::DrawGrid()
 void TForm1::DrawSlots()
 {
     ui_->Panel003->SetCaption(Grid.P < 1 ? kEmptyCategoryText : QString());
+    // An entry that is no plain file name is listed, but nothing is read
+    // through it: no picture, and its memo stays empty and read-only.
+    std::vector<GridPictures::Files> files(kGridSlots);
+    for (int s = 0; s < kGridSlots; ++s) {
+        const MainController::SlotView& view = Desk.Slot(s);
+        if (view.shown && view.namesFiles)
+            files[s] = {view.thumbPath, view.imagePath};
+    }
+    const double ratio = devicePixelRatioF();
+    const std::vector<QImage> pictures = gridPictures_->Load(files, ratio);
+    std::vector<GridPictures::Files> next;
+    for (int d = Grid.T + kGridSlots; ratio > 1 && d < std::min(Grid.P, Grid.T + 2 * kGridSlots); ++d)
+        if (PageNamesFiles(CurrentFolder, Pages, d))
+            next.push_back({ThumbPath(CurrentFolder, Pages, d), ImagePath(CurrentFolder, Pages, d)});
+    gridPictures_->ReadAhead(next, ratio);
     for (int s = 0; s < kGridSlots; ++s) {
         const Slot& slot = slots_[s];
         const MainController::SlotView& view = Desk.Slot(s);
@@ -371,16 +431,10 @@ void TForm1::DrawSlots()
             continue;
         }
         slot.panel->show();
-        // An entry that is no plain file name is listed, but nothing is read
-        // through it: no picture, and its memo stays empty and read-only.
-        ImageHandle thumb;
-        if (view.namesFiles) {
-            thumb = ImgKitFileLoad(view.thumbPath);
-            if (!thumb)
-                thumb = CreateDib(20, 20, 3);
-        }
-        if (thumb)
-            TMDIB(thumb).DrawToImage(*slot.image);
+        if (!pictures[s].isNull())
+            slot.image->SetPicture(pictures[s]);
+        else if (ImageHandle none = CreateDib(20, 20, 3); view.namesFiles)
+            TMDIB(none).DrawToImage(*slot.image);  // a page whose pictures cannot be read
         else
             slot.image->ClearPicture();
         // A memo read cut says so below its text (never written back).
@@ -574,7 +628,7 @@ void TForm1::SpeedButton4Click()
 
 void TForm1::MenuSelect2Click()
 {
-    TOptionForm form(AppSettings(), AppSettingsStore(), ArchiveShared, this);
+    TOptionForm form(AppSettings(), AppSettingsStore(), ArchiveShared, this, AvailableLanguages().message);
     if (prompt_.ExecModal(form) == QDialog::Accepted)
         ApplySharingChoice(form.ShareChosen());
 }
@@ -644,6 +698,49 @@ void TForm1::ShowPageInViewer(const std::vector<QRect>& outlines)
         page = next;
     }
 }
+void TForm1::SpeedButton22Click()
+{
+    if (!search_) {
+        search_ = std::make_unique<TSearchForm>(ArchiveRoot, this);
+        ConnectHandler(&prompt_, search_.get(), &TSearchForm::HitChosen, this,
+                       [this](const SearchHit& hit) { ShowSearchHit(hit, false); });
+        ConnectHandler(&prompt_, search_.get(), &TSearchForm::HitOpened, this,
+                       [this](const SearchHit& hit) { ShowSearchHit(hit, true); });
+    }
+    search_->show();
+    search_->raise();
+    search_->activateWindow();
+}
+
+void TForm1::ShowSearchHit(const SearchHit& hit, bool fullScreen)
+{
+    SaveVisibleMemos();
+    const QListWidgetItem* current = ui_->ListBox->currentItem();
+    if (!HasCategory() || !current || current->text() != hit.category)
+        SelectNamedCategory(hit.category);
+    else
+        ReloadCategory(false);  // the hit may be older than what the list shows
+    const QListWidgetItem* now = ui_->ListBox->currentItem();
+    const int index = HasCategory() && now && now->text() == hit.category ? Desk.ShowEntry(hit.entry, hit.pageIndex) : -1;
+    if (index < 0) {
+        // Deleted or moved since the search read it.
+        if (search_)
+            search_->ArchiveChanged();
+        prompt_.MessageDlg(QStringLiteral("このページは移動または削除されています"), DlgIcon::Error);
+        return;
+    }
+    if (!fullScreen)
+        return;
+    std::vector<QRect> outlines;
+    if (hit.source == SearchHit::Words) {
+        const std::optional<PageText> text = ReadPageText(WordsPathOfEntry(CurrentFolder, hit.entry));
+        for (int w : hit.words)
+            if (text && w >= 0 && w < int(text->words.size()))
+                outlines.push_back(text->words[w].box);
+    }
+    ShowPageInViewer(outlines);
+}
+
 void TForm1::Menu02Click()
 {
     if (!HasClickedPage())
@@ -659,6 +756,8 @@ QPrinter& TForm1::Printer()
 }
 void TForm1::Menu03Click()
 {
+    // What was typed into the memos is kept before the grid is drawn again.
+    SaveVisibleMemos();
     if (!HasClickedPage())
         return;
     if (prompt_.MessageBox(QStringLiteral("現在選択されている画像ページを完全に削除します。\nよろしいですか？"), QString(),
@@ -669,11 +768,13 @@ void TForm1::Menu03Click()
 
 void TForm1::Menu04Click()
 {
+    SaveVisibleMemos();
     ShowPageResult(Desk.MoveClickedBefore());
 }
 
 void TForm1::Menu05Click()
 {
+    SaveVisibleMemos();
     ShowPageResult(Desk.MoveClickedAfter());
 }
 void TForm1::Menu06Click()
@@ -700,12 +801,22 @@ void TForm1::Menu08Click()
     request.filters = {{QStringLiteral("All Files(*.*)"), QStringLiteral("*")},
                        {QStringLiteral("Bitmap(*.bmp)"), QStringLiteral("*.bmp;*.BMP")},
                        {QStringLiteral("JPEG(*.jpg)"), QStringLiteral("*.jpg;*.JPG")},
-                       {QStringLiteral("TIFF(*,tif)"), QStringLiteral("*.tif;*.TIF")}};
+                       {QStringLiteral("TIFF(*,tif)"), QStringLiteral("*.tif;*.TIF")},
+                       {QStringLiteral("PDF(*.pdf)"), QStringLiteral("*.pdf;*.PDF")}};
     const QString current = QDir::currentPath();
     const QString path = prompt_.GetOpenFileName(request);
     QDir::setCurrent(current);
     if (path.isEmpty())
         return;
+    ImportFile(path);
+}
+
+void TForm1::ImportFile(const QString& path)
+{
+    if (IsPdfFile(path)) {
+        AddPdfFile(path);
+        return;
+    }
     ImageHandle image = LoadImportedFile(path, [this](const QString& file) {
         repaint();  // the window is drawn again before a plug-in takes its time
         return PluginLoad ? PluginLoad(file) : ImageHandle();
@@ -715,6 +826,118 @@ void TForm1::Menu08Click()
         return;
     }
     AddAcquiredPage(std::move(image));
+}
+
+void TForm1::OpenFiles(const QStringList& files)
+{
+    openedFiles_ += files;
+    if (!openedFilesWait_) {
+        openedFilesWait_ = new QTimer(this);
+        openedFilesWait_->setInterval(100);
+        connect(openedFilesWait_, &QTimer::timeout, this, &TForm1::TakeOpenedFiles);
+    }
+    QTimer::singleShot(0, this, &TForm1::TakeOpenedFiles);
+}
+
+void TForm1::TakeOpenedFiles()
+{
+    if (openedFiles_.isEmpty()) {
+        openedFilesWait_->stop();
+        return;
+    }
+    // A dialog, a menu or a page in the editor first: they are the user's
+    // now, and the files are not going anywhere.
+    if (!shown_ || QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+        openedFilesWait_->start();
+        return;
+    }
+    openedFilesWait_->stop();
+    const QStringList files = std::exchange(openedFiles_, {});
+    RunHandler(&prompt_, [this, files] { ImportOpenedFiles(files); });
+    if (!openedFiles_.isEmpty())
+        openedFilesWait_->start();  // more came while these were filed
+}
+
+void TForm1::ImportOpenedFiles(const QStringList& files)
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    SaveVisibleMemos();
+    // Files given to be filed ask for the right to write, as the lock button does.
+    if (!WritingAllowed() && ArchiveShared && !LockHeld)
+        SpeedButton4Click();
+    if (!WritingAllowed())
+        return;
+
+    QStringList names;
+    for (int i = 0; i < ui_->ListBox->count(); ++i)
+        names << ui_->ListBox->item(i)->text();
+    TSelectForm dialog(prompt_, this);
+    dialog.SetList(names);
+    if (QListWidgetItem* current = ui_->ListBox->currentItem(); current && current->isSelected())
+        dialog.Preselect(current->text());
+    if (prompt_.ExecModal(dialog) != QDialog::Accepted || dialog.SelectedName().isEmpty())
+        return;
+    const QString destination = dialog.SelectedName();
+    SelectNamedCategory(destination);
+    if (!HasCategory() || QFileInfo(CurrentFolder).fileName() != destination)
+        return;  // gone meanwhile
+    for (const QString& path : files) {
+        if (!WritingAllowed() || !BeginAddingPage())
+            return;  // the lock went, or the category is full: the rest wait for the user
+        ImportFile(path);
+    }
+}
+
+void TForm1::AddPdfFile(const QString& path)
+{
+    // Each page processed automatically: a PDF of many pages is not put
+    // through the editor page by page.
+    TMessage1Form processing(this);
+    processing.ShowNow();
+    emit ProcessingWindowShown(&processing);
+    const PdfIntakeResult result = Desk.AddPdfPages(path, [&](int, int) {
+        processing.repaint();
+        return true;
+    });
+    processing.close();
+    ShowPageResult(result.outcome);
+}
+
+void TForm1::SpeedButton23Click()
+{
+    SaveVisibleMemos();
+    if (!HasCategory() || Grid.P < 1)
+        return;
+    SaveFileRequest request;
+    request.filters = {{QStringLiteral("PDF(*.pdf)"), QStringLiteral("*.pdf")}};
+    request.fileName = QFileInfo(CurrentFolder).fileName();
+    const QString current = QDir::currentPath();
+    SaveFileAnswer answer = prompt_.GetSaveFileName(request);
+    QDir::setCurrent(current);
+    if (answer.path.isEmpty())
+        return;
+    if (QFileInfo(answer.path).suffix().isEmpty())
+        answer.path += QStringLiteral(".pdf");
+    const PdfExportResult result = Desk.SavePagesAsPdf(answer.path);
+    if (!result.ok) {
+        if (result.message == kPdfInsideCategoryMessage)
+            prompt_.MessageDlg(kPdfInsideCategoryMessage, DlgIcon::Error);
+        else
+            prompt_.MessageDlg(QStringLiteral("PDFファイルを保存できません"), DlgIcon::Error,
+                               result.error.reason.isEmpty() ? result.message : result.error.reason);
+        return;
+    }
+    if (!result.skipped.empty()) {
+        QStringList why;
+        const std::vector<int> pages = Desk.PagesForPdf();
+        for (const PdfSkippedPage& skipped : result.skipped)
+            why << QStringLiteral("Page %1: %2").arg(pages[std::size_t(skipped.index)] + 1).arg(skipped.reason);
+        prompt_.MessageDlg(QStringLiteral("画像を読み込めないページを除いて保存しました（%1ページ）").arg(result.skipped.size()),
+                           DlgIcon::Information, why.join(u'\n'));
+    }
 }
 
 bool TForm1::BeginAddingPage()
@@ -776,6 +999,7 @@ ImageHandle TForm1::LoadClickedPage()
 }
 void TForm1::Menu09Click()
 {
+    SaveVisibleMemos();
     if (!HasClickedPage())
         return;
     // The names travel to the dialog through a file of the category, as the

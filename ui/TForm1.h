@@ -10,9 +10,11 @@
 #include "core/Grid.h"
 #include "core/PageList.h"
 #include "imaging/AutoProcess.h"
+#include "imaging/GridPicture.h"
 #include "imaging/ImageHandle.h"
 #include "imaging/MainController.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -23,11 +25,15 @@ class Prompt;
 class QPrinter;
 class QtScanner;
 class TViewerForm;
+class TSearchForm;
+class PageRecognition;
+struct SearchHit;
 class Scanner;
 class QCheckBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QTimer;
 class TImage;
 class TPanel;
 
@@ -125,6 +131,18 @@ public:
     // Makes the given row the selection (none when out of range) and runs
     // the category selection, as a click would.
     void SelectCategoryRow(int row);
+    // The background recognition of the pages without text.
+    PageRecognition& Recognition() const { return *recognition_; }
+    // The search window, once opened (null before).
+    TSearchForm* SearchWindow() const { return search_.get(); }
+    // A search hit as the clicked page of its category; with `fullScreen`
+    // the page in the viewer too, the hit's words outlined.
+    void ShowSearchHit(const SearchHit& hit, bool fullScreen);
+    // Files given to the program ("Open with", a second start): the window
+    // comes to the front, asks for the category (the current one chosen at
+    // first) and files each as new pages, as file import does. While a
+    // dialog is open the files wait until it closes.
+    void OpenFiles(const QStringList& files);
 
 signals:
     // The processing window of an automatic intake is on screen and painted;
@@ -158,6 +176,8 @@ public slots:
     void SpeedButton19Click();  // back one
     void SpeedButton20Click();  // forward one
     void SpeedButton21Click();  // forward four
+    void SpeedButton22Click();  // search window
+    void SpeedButton23Click();  // save as PDF
     void Image0Click();
     void Image0MouseDown(Qt::MouseButton button, QPoint globalPos);
     void Image0DblClick();
@@ -176,6 +196,13 @@ private:
     // Brings an acquired image to 24 bits, processes it (automatically with
     // the processing window, or in the editor) and files it as a new page.
     void AddAcquiredPage(ImageHandle image);
+    // Files the pages of a PDF file, each processed automatically.
+    void AddPdfFile(const QString& path);
+    // Files one image or PDF file as new pages, or says it cannot be read.
+    void ImportFile(const QString& path);
+    // Takes the files handed over, once no dialog is open.
+    void TakeOpenedFiles();
+    void ImportOpenedFiles(const QStringList& files);
     // Tells the user why a page operation failed (nothing when it did not).
     void ShowPageResult(const PageResult& result);
     bool HasClickedPage() const { return Desk.HasClickedPage(); }
@@ -196,10 +223,15 @@ private:
     std::unique_ptr<QtScanner> qtScanner_;
     std::unique_ptr<Ui::TForm1> ui_;
     std::unique_ptr<TViewerForm> viewer_;
+    std::unique_ptr<TSearchForm> search_;
+    std::unique_ptr<PageRecognition> recognition_;
+    std::unique_ptr<GridPictures> gridPictures_ = std::make_unique<GridPictures>();
     std::unique_ptr<QPrinter> printer_;
     std::array<Slot, 4> slots_{};
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;
+    QStringList openedFiles_;
+    QTimer* openedFilesWait_ = nullptr;
     bool suppressListClick_ = false;
     // The state SetCommandStates last set: a memo is editable only when it
     // and its slot's entry allow.

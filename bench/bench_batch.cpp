@@ -16,8 +16,14 @@
 // chains above on the file, in paired rounds: medians of 11 (counters
 // process_s, per_djpeg_cjpeg, the goal being at most 1.3, per_imagemagick,
 // per_vips) and the process's peak resident memory (process_peak_mb, goal
-// under 60). BM_Add50Files also gives the add's peak memory (add_peak_mb,
-// goal under 150) and its pages a minute.
+// under 60). BM_Add50Files (with --no-ocr) also gives the add's peak memory
+// (add_peak_mb, goal under 150) and its pages a minute.
+//
+// BM_AddRecognised: `tolvane-batch add` of 20 A4 scans of a dense page of
+// text (the 30 lines of the recognition benchmark, 2480 x 3508 at quality
+// 90) with the texts recognised (the default, with the installed language
+// data) against the same add with --no-ocr: pages a minute of each
+// (pages_per_min, filed_per_min), and the add's peak memory (add_peak_mb).
 //
 // BM_Check200x999: `tolvane-batch check` of an archive of 200 categories of
 // 999 pages each (hard links to one small page), warm cache, no decoding;
@@ -27,8 +33,9 @@
 
 #include "imaging/Dib.h"
 #include "imaging/ImgKit.h"
+#include "tests/text/ocr/OcrTestPages.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -57,6 +64,13 @@ constexpr int kFiles = 50;
 QString Scan(int i)
 {
     return g_dir->filePath(QStringLiteral("in/scan%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+}
+
+constexpr int kTextFiles = 20;
+
+QString TextScan(int i)
+{
+    return g_dir->filePath(QStringLiteral("in/text%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
 }
 
 QString A4Scan()
@@ -98,6 +112,14 @@ void MakeScans()
     QFile a4(A4Scan());
     if (a4.open(QIODevice::WriteOnly))
         a4.write(jpeg);
+
+    // The dense page of text at A4 300 dpi.
+    std::vector<PageLine> lines;
+    for (const QString& text : DenseLines())
+        lines.push_back({text, 53});
+    const QImage text = RenderPage(lines, nullptr, QSize(2480, 3508));
+    for (int i = 0; i < kTextFiles; ++i)
+        text.save(TextScan(i), "JPEG", 90);
 }
 
 bool Run(const QString& program, const QStringList& args, int timeoutMs = 600000)
@@ -187,7 +209,7 @@ void BM_Add50Files(benchmark::State& state)
         const QString category = QStringLiteral("Add%1").arg(++round);
         const Measured added = RunMeasured(Batch(), QStringList{QStringLiteral("add"), QStringLiteral("--archive"),
                                                                 archive, QStringLiteral("--category"), category,
-                                                                QStringLiteral("--create")}
+                                                                QStringLiteral("--create"), QStringLiteral("--no-ocr")}
                                                         + files);
         bool ok = added.ok;
         const double add = added.seconds;
@@ -218,6 +240,44 @@ void BM_Add50Files(benchmark::State& state)
     state.counters["pages_per_min"] = benchmark::Counter(addTotal > 0 ? 60.0 * kFiles * n / addTotal : 0);
 }
 BENCHMARK(BM_Add50Files)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1)->Repetitions(3);
+
+void BM_AddRecognised(benchmark::State& state)
+{
+    const QString archive = g_dir->filePath(QStringLiteral("archive"));
+    QDir().mkpath(archive);
+    QStringList files;
+    for (int i = 0; i < kTextFiles; ++i)
+        files << TextScan(i);
+    int round = 0;
+    double recognisedTotal = 0, filedTotal = 0, peak = 0;
+    for (auto _ : state) {
+        Measured runs[2];
+        for (int ocr = 0; ocr < 2; ++ocr) {
+            const QString category = QStringLiteral("Text%1").arg(++round);
+            QStringList args{QStringLiteral("add"), QStringLiteral("--archive"), archive,
+                             QStringLiteral("--category"), category, QStringLiteral("--create")};
+            if (!ocr)
+                args << QStringLiteral("--no-ocr");
+            runs[ocr] = RunMeasured(Batch(), args + files);
+            const bool recognised = QFileInfo::exists(archive + u'/' + category + QStringLiteral("/Words/00000001.tsv"));
+            QDir(archive + u'/' + category).removeRecursively();
+            if (!runs[ocr].ok || recognised != bool(ocr)) {
+                state.SkipWithError(recognised != bool(ocr) ? "the texts were not recognised (language data?)"
+                                                           : "tolvane-batch add failed");
+                return;
+            }
+        }
+        state.SetIterationTime(runs[1].seconds);
+        recognisedTotal += runs[1].seconds;
+        filedTotal += runs[0].seconds;
+        peak = std::max(peak, runs[1].peakMb);
+    }
+    const double pages = double(kTextFiles) * double(state.iterations());
+    state.counters["pages_per_min"] = benchmark::Counter(recognisedTotal > 0 ? 60.0 * pages / recognisedTotal : 0);
+    state.counters["filed_per_min"] = benchmark::Counter(filedTotal > 0 ? 60.0 * pages / filedTotal : 0);
+    state.counters["add_peak_mb"] = benchmark::Counter(peak);
+}
+BENCHMARK(BM_AddRecognised)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1)->Repetitions(3);
 
 void BM_Process50Runs(benchmark::State& state)
 {
@@ -424,7 +484,9 @@ BENCHMARK(BM_Check200x999)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterat
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);  // the fonts of the text pages
     QTemporaryDir dir;
     g_dir = &dir;
     qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));

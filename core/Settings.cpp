@@ -105,6 +105,11 @@ bool ReadRecognitionSetting(QSettings& store)
     return ReadSettingText(store, QLatin1String(kRecognitionName), QStringLiteral("1")).trimmed() != u"0";
 }
 
+bool PeekRecognitionSetting(QSettings& store)
+{
+    return ValueText(store.value(QLatin1String(kRecognitionName))).left(kMaxSettingText).trimmed() != u"0";
+}
+
 void WriteRecognitionSetting(QSettings& store, bool on)
 {
     WriteSettingText(store, QLatin1String(kRecognitionName), on ? QStringLiteral("1") : QStringLiteral("0"));

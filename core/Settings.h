@@ -81,6 +81,8 @@ inline constexpr std::array<SettingDef, kSettingCount> kSettingDefs{{
 // effect where the language data is installed.
 inline constexpr char kRecognitionName[] = "Recognition";
 bool ReadRecognitionSetting(QSettings& store);
+// The same with nothing written back to the store (as ReadSettings reads).
+bool PeekRecognitionSetting(QSettings& store);
 void WriteRecognitionSetting(QSettings& store, bool on);
 
 // The name of the text value holding the viewer's last save folder.

@@ -4,11 +4,14 @@
 // next pages are read (or scanned) and processed while one is stored.
 
 #include "app/batch/BatchCommands.h"
+#include "app/batch/BatchRecognition.h"
 #include "app/batch/BatchSupport.h"
 
 #include "core/ArchiveSession.h"
 #include "core/Categories.h"
 #include "core/PageList.h"
+#include "core/PageText.h"
+#include "core/Settings.h"
 #include "imaging/AheadQueue.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
@@ -23,6 +26,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <future>
 #include <memory>
@@ -86,6 +90,15 @@ public:
         session_.LockHeld = lock_.Held();
         if (lock_.Held())
             session_.LockToken = lock_.Token();
+        // The texts of the new pages, as the window recognises them: when
+        // the switch is on and the language data are there (without them
+        // the options dialog says why, and ocr does).
+        if (!args_.Has("--no-ocr") && PeekRecognitionSetting(AppSettingsStore())) {
+            const RecognitionLanguages languages = AvailableLanguages();
+            if (languages.Ok())
+                recognition_ = std::make_unique<BatchRecognition>(session_, languages, QThread::idealThreadCount(),
+                                                                  false);
+        }
         return kExitOk;
     }
 
@@ -184,7 +197,7 @@ public:
         }
         ++filed_;
         PrintLine(session_.Pages.lines.last() + u'\t' + EscapedName(source));
-        return Result::Filed;
+        return Recognise(session_.Pages.Count() - 1);
     }
 
     Result File(ImageHandle image, const QString& source)
@@ -219,6 +232,9 @@ public:
         }
         if (r.stopped)
             return Result::Stopped;
+        for (int i = session_.Pages.Count() - printed; i < session_.Pages.Count(); ++i)
+            if (Recognise(i) == Result::LockLost)
+                return Result::LockLost;
         if (r.outcome)
             return Result::Filed;
         const QString detail = r.outcome.error.reason.isEmpty() ? QString()
@@ -235,10 +251,52 @@ public:
         return Result::Stop;
     }
 
+    // After the last page: the texts of the pages filed, as they come.
+    // kExitOk, or the status that ends the command.
+    int FinishRecognition()
+    {
+        if (!recognition_ || recognition_->Submitted() == 0)
+            return kExitOk;
+        const BatchRecognition::Kept kept = recognition_->KeepAll([](int finished, int submitted) {
+            ShowProgress(QStringLiteral("recognising: %1/%2 pages").arg(finished).arg(submitted));
+        });
+        ClearProgress();
+        if (kept == BatchRecognition::Kept::LockLost) {
+            lock_.Lost();
+            return kExitLocked;
+        }
+        if (kept == BatchRecognition::Kept::Stopped)
+            return StoppedExit(QStringLiteral("%1 page(s) filed, the text of %2 of them recognised")
+                                   .arg(filed_)
+                                   .arg(recognition_->Recognised()));
+        return kExitOk;
+    }
+
     int Filed() const { return filed_; }
     const Processing& Values() const { return processing_; }
 
 private:
+    // The page at `index`, just filed, recognised on the cores filing leaves
+    // idle, unless it has a text (a PDF's own); the texts ready meanwhile
+    // are kept.
+    Result Recognise(int index)
+    {
+        if (!recognition_)
+            return Result::Filed;
+        const QString folder = session_.CurrentFolder;
+        if (QFileInfo::exists(WordsPath(folder, session_.Pages, index)))
+            return Result::Filed;
+        const QString image = ImagePath(folder, session_.Pages, index);
+        const ListStamp stamp = FileStampOf(image);
+        if (!image.isEmpty() && stamp.size > 0)
+            recognition_->Submit(name_, folder, {PageEntry(session_.Pages, index), image, stamp});
+        if (recognition_->KeepReady() == BatchRecognition::Kept::LockLost) {
+            lock_.Lost();
+            return Result::LockLost;
+        }
+        return Result::Filed;
+    }
+
     const Arguments& args_;
     Processing processing_;
     QString archive_;
@@ -246,6 +304,7 @@ private:
     WriteLock lock_;
     ArchiveSession session_;
     int filed_ = 0;
+    std::unique_ptr<BatchRecognition> recognition_;  // none when recognition is off
 };
 
 std::vector<OptionDef> Options(std::initializer_list<OptionDef> own)
@@ -255,6 +314,7 @@ std::vector<OptionDef> Options(std::initializer_list<OptionDef> own)
         {"--category", OptionDef::Text},
         {"--create", OptionDef::Flag},
         {"--force", OptionDef::Flag},
+        {"--no-ocr", OptionDef::Flag},
     };
     all.insert(all.end(), own.begin(), own.end());
     const auto& filing = FilingOptions();
@@ -322,13 +382,16 @@ int RunAdd(const QStringList& argv)
     });
 
     int status = kExitOk;
-    for (qsizetype i = 0; i < count; ++i) {
+    bool more = true;
+    for (qsizetype i = 0; i < count && more; ++i) {
         const QString& path = args.operands.at(i);
         if (StopSignal())
             break;
         ShowProgress(QStringLiteral("add: %1/%2 %3").arg(i + 1).arg(count).arg(path));
-        if (!filing.RoomForAPage())
-            return kExitFailure;
+        if (!filing.RoomForAPage()) {
+            status = kExitFailure;
+            break;
+        }
         Filing::Prepared prepared;
         try {
             prepared = ahead.TakeNext();
@@ -343,7 +406,9 @@ int RunAdd(const QStringList& argv)
             status = kExitFailure;
             break;
         case Filing::Result::Stop:
-            return kExitFailure;
+            status = kExitFailure;
+            more = false;
+            break;
         case Filing::Result::LockLost:
             return kExitLocked;
         case Filing::Result::Stopped:
@@ -353,6 +418,8 @@ int RunAdd(const QStringList& argv)
     ClearProgress();
     if (StopSignal())
         return StoppedExit(QStringLiteral("%1 page(s) filed").arg(filing.Filed()));
+    if (const int rc = filing.FinishRecognition())
+        return rc;
     return status;
 }
 
@@ -485,6 +552,10 @@ int Scan(const Arguments& args)
     ClearProgress();
     if (StopSignal())
         return StoppedExit(QStringLiteral("%1 page(s) filed").arg(filing.Filed()));
+    if (status == kExitLocked)
+        return status;
+    if (const int rc = filing.FinishRecognition())
+        return rc;
     return status;
 }
 

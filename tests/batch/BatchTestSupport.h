@@ -199,13 +199,23 @@ protected:
         return all;
     }
 
-    // The child's environment: its own home and settings, headless.
+    // The child's environment: its own home and settings, headless, and no
+    // language data, so that add and scan file their pages without
+    // recognising them.
     QProcessEnvironment Env() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", Home());
         env.insert("XDG_CONFIG_HOME", Home() + "/.config");
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TESSDATA_PREFIX", tmp_.filePath("no-language-data"));
+        return env;
+    }
+    // The same with the installed language data.
+    QProcessEnvironment RecognitionEnv() const
+    {
+        QProcessEnvironment env = Env();
+        env.remove("TESSDATA_PREFIX");
         return env;
     }
 

@@ -328,7 +328,11 @@ TEST_F(SettingsTest, RecognitionIsOnUnlessTurnedOff)
         // size and time look the same.
         const QString name = QStringLiteral("case%1.ini").arg(++n);
         Put(name, "[General]\n" + (c.stored ? QByteArray("Recognition=") + c.stored + "\n" : QByteArray()));
+        const std::optional<QByteArray> before = Get(name);
         QSettings store(P(name), QSettings::IniFormat);
+        EXPECT_EQ(PeekRecognitionSetting(store), c.on);
+        store.sync();
+        EXPECT_EQ(Get(name), before) << "peeking writes nothing";
         EXPECT_EQ(ReadRecognitionSetting(store), c.on);
     }
     WriteRecognitionSetting(*Fresh(), false);

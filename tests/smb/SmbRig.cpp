@@ -141,6 +141,8 @@ QProcessEnvironment SmbRig::Env(Workstation w) const
     env.insert("HOME", Home(w));
     env.insert("XDG_CONFIG_HOME", Home(w) + "/.config");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    // No language data: the pages are filed without their texts recognised.
+    env.insert("TESSDATA_PREFIX", Home(w) + "/no-language-data");
     return env;
 }
 

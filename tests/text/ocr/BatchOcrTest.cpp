@@ -6,7 +6,12 @@
 #include "tests/batch/BatchTestSupport.h"
 #include "tests/text/ocr/OcrTestPages.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <csignal>
 
 namespace {
 
@@ -25,7 +30,8 @@ struct OcrCase {
     Has other;        // Other/00000001: without text
 };
 
-class BatchOcrTest : public BatchTest, public ::testing::WithParamInterface<OcrCase> {
+// Two pages of text, rendered once for the suite.
+class OcrPictures : public BatchTest {
 protected:
     // The pictures, not BatchTest's.
     static void SetUpTestSuite()
@@ -35,10 +41,16 @@ protected:
                         .save(Picture("invoice.png")));
         ASSERT_TRUE(RenderPage({{QStringLiteral("納品書"), 32}, {QStringLiteral("Delivery Note No. 5521")}})
                         .save(Picture("delivery.png")));
+        ASSERT_TRUE(DensePage().save(Picture("dense.png")));
     }
     static void TearDownTestSuite() { pictures_.reset(); }
     static QString Picture(const char* name) { return pictures_->filePath(QLatin1String(name)); }
 
+    static inline std::unique_ptr<QTemporaryDir> pictures_;
+};
+
+class BatchOcrTest : public OcrPictures, public ::testing::WithParamInterface<OcrCase> {
+protected:
     void SetUp() override
     {
         BatchTest::SetUp();
@@ -67,14 +79,12 @@ protected:
         EXPECT_EQ(text->source, QStringLiteral("ocr:jpn+eng"));
         return Has::Recognised;
     }
-
-    static inline std::unique_ptr<QTemporaryDir> pictures_;
 };
 
 TEST_P(BatchOcrTest, RecognisesThePagesAsked)
 {
     const OcrCase& c = GetParam();
-    QProcessEnvironment env = Env();
+    QProcessEnvironment env = RecognitionEnv();
     QTemporaryDir noData;
     if (c.noLanguageData)
         env.insert("TESSDATA_PREFIX", noData.path());
@@ -109,5 +119,85 @@ INSTANTIATE_TEST_SUITE_P(
         OcrCase{"NoSuchCategory", {"--category", "Nope"}, false, 2, "", Has::None, Has::Kept, Has::None},
         OcrCase{"NoLanguageData", {"--redo"}, true, 1, "", Has::None, Has::Kept, Has::None}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// add has the texts of the pages it files recognised, when recognition is on
+// and the language data are there; the page lines and the exit status are
+// those of filing alone.
+using AddRecognitionTest = OcrPictures;
+
+TEST_F(AddRecognitionTest, TheTextsOfTheFiledPagesWhereRecognitionIsOn)
+{
+    struct Case {
+        const char* name;
+        QStringList more;
+        QByteArray config;
+        bool languageData;
+        bool recognised;
+    };
+    const Case cases[] = {
+        {"on by default", {}, {}, true, true},
+        {"--no-ocr", {"--no-ocr"}, {}, true, false},
+        {"switched off", {}, "Recognition=0\n", true, false},
+        {"no language data", {}, {}, false, false},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        WriteConfig(c.config);
+        const QString category = QStringLiteral("Round%1").arg(++round);
+        const Outcome run = Batch(On("add", category, QStringList{"--create"} + c.more
+                                                          + QStringList{Picture("invoice.png"), Picture("delivery.png")}),
+                                  c.languageData ? RecognitionEnv() : Env());
+        ASSERT_TRUE(Succeeded(run)) << c.name << ": " << run.err.constData();
+        EXPECT_EQ(run.out.count('\n'), 2) << c.name;
+        EXPECT_TRUE(run.err.isEmpty()) << c.name << ": " << run.err.constData();
+        const auto text = [&](const char* entry) {
+            const std::optional<PageText> t = ReadPageText(WordsPathOfEntry(A(category), QLatin1String(entry)));
+            return t ? t->Plain().remove(u' ') : QString();
+        };
+        if (c.recognised) {
+            EXPECT_TRUE(text("00000001.jpg").contains(QStringLiteral("請求書"))) << text("00000001.jpg").toStdString();
+            EXPECT_TRUE(text("00000002.jpg").contains(QStringLiteral("Delivery"))) << text("00000002.jpg").toStdString();
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(A(category) + QStringLiteral("/Words"))) << c.name;
+        }
+        EXPECT_TRUE(Succeeded(Batch(On("check", category)))) << c.name;
+    }
+}
+
+// A stop while the texts are recognised: every page filed and whole, the
+// texts not yet recognised left for ocr.
+TEST_F(AddRecognitionTest, AStopWhileRecognisingLeavesEveryPageFiled)
+{
+    // Recognising a dense page takes ten times as long as filing it or
+    // more, and the recognition threads run at the lowest priority: when
+    // the last page line comes, most texts are still to come.
+    constexpr int kPages = 8;
+    QStringList files{"--create"};
+    for (int i = 0; i < kPages; ++i)
+        files << Picture("dense.png");
+    auto child = Start(On("add", QStringLiteral("Stop"), files), RecognitionEnv());
+    QByteArray out;
+    QDeadlineTimer deadline(120000);
+    while (out.count('\n') < kPages && !deadline.hasExpired() && child->state() == QProcess::Running) {
+        child->waitForReadyRead(100);
+        out += child->readAllStandardOutput();
+    }
+    ASSERT_EQ(out.count('\n'), kPages) << child->readAllStandardError().constData();
+    ::kill(pid_t(child->processId()), SIGINT);
+    const Outcome run = Finish(*child);
+    EXPECT_EQ(run.exitCode, 130) << run.err.constData();
+    EXPECT_TRUE(run.err.contains("stopped by signal 2")) << run.err.constData();
+    EXPECT_EQ(Tree(A(QStringLiteral("Stop")) + QStringLiteral("/Image")).size(), kPages);
+    const int texts = int(QDir(A(QStringLiteral("Stop")) + QStringLiteral("/Words")).entryList(QDir::Files).size());
+    EXPECT_LT(texts, kPages);
+    EXPECT_TRUE(Succeeded(Batch(On("check", QStringLiteral("Stop")))));
+    // ocr takes up the rest.
+    const Outcome ocr = Batch({"ocr", "--archive", Archive()}, RecognitionEnv());
+    EXPECT_TRUE(Succeeded(ocr)) << ocr.err.constData();
+    const int rest = kPages - texts;
+    EXPECT_EQ(ocr.out, (rest == 1 ? QStringLiteral("1 page recognised\n")
+                                  : QStringLiteral("%1 pages recognised\n").arg(rest))
+                           .toUtf8());
+}
 
 }  // namespace

@@ -205,7 +205,8 @@ int OpenArchiveFile(const QString& path, FileRead& r, bool followLink)
     r.status = FileRead::Read;
     r.size = st.st_size;
     // Reads of a regular file do not block; the flag goes anyway.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // (It was opened with no other flag that F_SETFL changes.)
+    ::fcntl(fd, F_SETFL, 0);
     return fd;
 }
 
@@ -218,7 +219,8 @@ FileRead ReadArchiveChunks(const QString& path, const std::function<bool(const c
         return r;
     if (opened)
         opened(r.size);
-    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    // A small file (a memo, a text) in one read and a small block.
+    QByteArray chunk(qsizetype(std::clamp<qint64>(r.size + 1, 4096, 1 << 16)), Qt::Uninitialized);
     for (;;) {
         const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
         if (n < 0 && errno == EINTR)

@@ -315,16 +315,14 @@ QString PageNumberOfEntry(const QString& entry)
     return dot < 0 ? entry : entry.left(dot);
 }
 
-namespace {
-
-// `path`, unless the file there (in any letter case) is a symbolic link:
-// nothing is read or written through one.
+// Nothing is read or written through a symbolic link.
 QString UnlessLink(const QString& path)
 {
-    return IsSymbolicLink(path) || IsSymbolicLink(ResolveExistingPath(path)) ? QString() : path;
+    if (IsSymbolicLink(path))
+        return {};
+    const QString resolved = ResolveExistingPath(path);
+    return resolved != path && IsSymbolicLink(resolved) ? QString() : path;
 }
-
-}  // namespace
 
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index)
 {

@@ -133,6 +133,9 @@ QString PageNumberOfEntry(const QString& entry);
 // Empty for an index outside 0..P-1, for an entry that is not safe
 // (IsSafePageEntry), and when the file there is a symbolic link (nothing is
 // read or written through one).
+// `path`, unless the file there (in any letter case) is a symbolic link:
+// then empty.
+QString UnlessLink(const QString& path);
 QString ImagePath(const QString& categoryFolder, const PageList& list, int index);
 QString ThumbPath(const QString& categoryFolder, const PageList& list, int index);
 QString MemoPath(const QString& categoryFolder, const PageList& list, int index);

@@ -187,7 +187,7 @@ std::optional<PageText> ReadPageText(const QString& path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    const FileRead read = ReadArchiveFile(ResolveExistingPath(path), kPageTextReadLimit);
+    const FileRead read = ReadArchiveFile(path, kPageTextReadLimit);  // found in any letter case
     if (read.status != FileRead::Read)
         return std::nullopt;
     return DecodePageText(read.bytes);
@@ -203,7 +203,7 @@ QString WordsPathOfEntry(const QString& categoryFolder, const QString& entry)
     if (!IsSafePageEntry(entry))
         return {};
     const QString path = categoryFolder + u'/' + kWordsFolder + u'/' + PageNumberOfEntry(entry) + QStringLiteral(".tsv");
-    return IsSymbolicLink(path) || IsSymbolicLink(ResolveExistingPath(path)) ? QString() : path;
+    return UnlessLink(path);
 }
 
 QString WordsPath(const QString& categoryFolder, const PageList& list, int index)

@@ -59,21 +59,11 @@ int RunCheck(const QStringList& argv)
     const QString archive = ArchiveFolder(args);
     if (archive.isEmpty())
         return kExitUsage;
-    QStringList categories;
     const bool one = args.Text("--category").has_value();
-    if (one) {
-        const QString name = CategoryName(args);
-        if (name.isEmpty())
-            return kExitUsage;
-        if (!QFileInfo(QDir(archive).filePath(name)).isDir()) {
-            PrintError(QStringLiteral("there is no category '%1' in '%2'").arg(name, archive));
-            return kExitUsage;
-        }
-        categories << name;
-    } else {
-        categories = ListCategoryNames(archive);
-        std::sort(categories.begin(), categories.end());
-    }
+    const std::optional<QStringList> chosen = ChosenCategories(args, archive);
+    if (!chosen)
+        return kExitUsage;
+    const QStringList& categories = *chosen;
 
     const bool repair = args.Has("--repair");
     // SIGINT and SIGTERM end the check between two files, not only between

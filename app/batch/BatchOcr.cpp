@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include <algorithm>
 
 namespace batch {
 
@@ -49,20 +48,10 @@ int RunOcr(const QStringList& argv)
     const QString archive = ArchiveFolder(args);
     if (archive.isEmpty())
         return kExitUsage;
-    QStringList categories;
-    if (args.Text("--category")) {
-        const QString name = CategoryName(args);
-        if (name.isEmpty())
-            return kExitUsage;
-        if (!QFileInfo(QDir(archive).filePath(name)).isDir()) {
-            PrintError(QStringLiteral("there is no category '%1' in '%2'").arg(name, archive));
-            return kExitUsage;
-        }
-        categories << name;
-    } else {
-        categories = ListCategoryNames(archive);
-        std::sort(categories.begin(), categories.end());
-    }
+    const std::optional<QStringList> chosen = ChosenCategories(args, archive);
+    if (!chosen)
+        return kExitUsage;
+    const QStringList& categories = *chosen;
     const RecognitionLanguages languages = AvailableLanguages();
     if (!languages.Ok()) {
         PrintError(QStringLiteral("%1 (%2)").arg(languages.message, languages.reason));

@@ -7,10 +7,12 @@
 #include "core/WriteGuard.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -299,6 +301,23 @@ QString CategoryName(const Arguments& args)
         return QString();
     }
     return *name;
+}
+
+std::optional<QStringList> ChosenCategories(const Arguments& args, const QString& archive)
+{
+    if (!args.Text("--category")) {
+        QStringList all = ListCategoryNames(archive);
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+    const QString name = CategoryName(args);
+    if (name.isEmpty())
+        return std::nullopt;
+    if (!QFileInfo(QDir(archive).filePath(name)).isDir()) {
+        PrintError(QStringLiteral("there is no category '%1' in '%2'").arg(name, archive));
+        return std::nullopt;
+    }
+    return QStringList{name};
 }
 
 // ---- the shared-write lock ----

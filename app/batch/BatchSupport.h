@@ -100,6 +100,11 @@ QString ArchiveFolder(const Arguments& args);
 // --category checked as the category dialog checks a name; empty, with the
 // message printed, when it is missing or unsafe.
 QString CategoryName(const Arguments& args);
+// The categories a command goes through: --category's, which must exist, or
+// every category of `archive` in name order (as check lists them: the
+// folder's own order differs between machines). None, with the message
+// printed, for a bad or missing --category.
+std::optional<QStringList> ChosenCategories(const Arguments& args, const QString& archive);
 
 // ---- the shared-write lock ----
 

@@ -140,30 +140,41 @@ TargetBox TargetBoxFor(const Settings& s)
     }
 }
 
-ProcessedPage AutoProcessPage(ImageHandle& acquired, const Settings& s)
+PageSize PageSizeFor(int width, int height, const Settings& s)
 {
-    const DibLayout l = Layout24(acquired);
-    if (!l.valid)
-        return {};
-    int width = l.width;
-    int height = l.height;
     const TargetBox box = TargetBoxFor(s);
-
+    PageSize size;
     // Tall pages lie down when the whole box is to be filled and they would
     // not fit its height standing.
     if (box.wholeBox && height > width && height > box.height) {
-        if (!ReplaceImage(acquired, ImgKitRotation(acquired, kImgKitRotateLeft)))
-            return {};
+        size.turned = true;
         std::swap(width, height);
     }
-
     double scale = double(box.width) / double(width);
     if (box.wholeBox)
         scale = std::min(scale, double(box.height) / double(height));
     if (scale > 1.0)
         scale = 1.0;  // never enlarged
-    const int w = ScaledSide(width, scale);
-    const int h = ScaledSide(height, scale);
+    size.width = ScaledSide(width, scale);
+    size.height = ScaledSide(height, scale);
+    return size;
+}
+
+ProcessedPage AutoProcessPage(ImageHandle& acquired, const Settings& s)
+{
+    const DibLayout l = Layout24(acquired);
+    if (!l.valid)
+        return {};
+    const PageSize size = PageSizeFor(l.width, l.height, s);
+    int width = l.width;
+    int height = l.height;
+    if (size.turned) {
+        if (!ReplaceImage(acquired, ImgKitRotation(acquired, kImgKitRotateLeft)))
+            return {};
+        std::swap(width, height);
+    }
+    const int w = size.width;
+    const int h = size.height;
 
     ImageHandle page;
     if (s.ResizeModeA == 1) {

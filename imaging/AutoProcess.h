@@ -66,6 +66,15 @@ inline constexpr int kThumbnailHeight = 200;
 // when the turn succeeded and a later step failed, the turned image.
 PageImages AutoProcessImage(ImageHandle& acquired, const Settings& s);
 
+// Steps 2 and 3 alone: the page image's size for an acquired W x H image,
+// and whether it is turned first.
+struct PageSize {
+    int width = 0;
+    int height = 0;
+    bool turned = false;
+};
+PageSize PageSizeFor(int width, int height, const Settings& s);
+
 // Steps 1 to 5 alone: the corrected page image (null on failure), with the
 // W x H of step 2 that the thumbnail takes its size from; and step 6 on it.
 // AutoProcessImage is the one after the other; a caller may encode the page

@@ -88,14 +88,34 @@ PdfIntakeResult StorePdfPages(ArchiveSession& session, const QString& pdfPath, c
             result.outcome.ok = true;
             return result;
         }
-        PdfRenderedPage rendered = RenderPdfPage(*open.document, i);
+        // A page that is one JPEG alone is filed from that JPEG, as the file
+        // of it would be, when its page image comes out as large as from
+        // the rendering (never smaller); any other page is rendered.
+        PdfRenderedPage rendered = ReadPdfPage(*open.document, i, [&](QSize jpeg, QSize picture) {
+            const PageSize fromJpeg = PageSizeFor(jpeg.width(), jpeg.height(), settings);
+            const PageSize fromPicture = PageSizeFor(picture.width(), picture.height(), settings);
+            return fromJpeg.turned == fromPicture.turned && fromJpeg.width >= fromPicture.width - 1
+                   && fromJpeg.height >= fromPicture.height - 1;
+        });
+        ImageHandle image;
+        if (!rendered.jpeg.isEmpty()) {
+            image = ImgKitJpegDecode(rendered.jpeg);
+            rendered.jpeg = QByteArray();
+            const DibLayout decoded = DibLayoutOf(image);
+            if (!decoded.valid || decoded.width != rendered.text.width || decoded.height != rendered.text.height) {
+                image.Reset();
+                rendered = RenderPdfPage(*open.document, i);
+            }
+        }
         if (rendered.status != PdfStatus::Ok) {
             result.outcome = Refused(kUnreadableFormatMessage, rendered.message, true);
             return result;
         }
         // As an imported image: a 24-bit block, processed as the settings say.
-        ImageHandle image = QImageToDib(rendered.image);
-        rendered.image = QImage();
+        if (!image) {
+            image = QImageToDib(rendered.image);
+            rendered.image = QImage();
+        }
         if (!image || !ImgKitMakeFullColour(image)) {
             result.outcome = Refused(kUnreadableFormatMessage,
                                      QStringLiteral("page %1 is too large for the image layer").arg(i + 1), true);

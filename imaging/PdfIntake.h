@@ -2,8 +2,10 @@
 #pragma once
 // A PDF file filed as new pages, one page of the file to one page of the
 // category, by the main window's file import and by tolvane-batch add alike:
-// each page rendered as a 200 dpi scan of it would be (text/pdf), brought
-// through the automatic processing of an imported image and filed with
+// each page rendered as a 200 dpi scan of it would be (text/pdf), or, when
+// the page is one JPEG alone that gives a page image as large, decoded from
+// that JPEG as the file of it would be; brought through the automatic
+// processing of an imported image and filed with
 // StoreProcessedPage, the PDF's own text of it kept as its recognised text
 // (its boxes moved onto the page image). A page without text gets no words
 // file, so recognition takes it up later.

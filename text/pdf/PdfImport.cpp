@@ -2,6 +2,7 @@
 #include "text/pdf/PdfImport.h"
 
 #include "core/ArchiveFiles.h"
+#include "text/pdf/PdfPageJpeg.h"
 
 #include <QFile>
 
@@ -10,12 +11,16 @@
 #include <cmath>
 #include <exception>
 #include <mutex>
+#include <optional>
 
 #include <unistd.h>
 
 struct PdfDocument::Impl {
     std::unique_ptr<QFile> file;  // poppler reads through it; it outlives the document
     std::unique_ptr<Poppler::Document> document;
+    // The pages that are a JPEG alone, read on the first ReadPdfPage.
+    std::unique_ptr<PdfJpegPages> jpegPages;
+    bool jpegPagesOpened = false;
 };
 
 namespace {
@@ -57,27 +62,44 @@ QString Points(double v)
 
 // The page's words, their boxes from points to the picture's pixels; a line
 // ends where poppler says a word has no next one on it.
-PageText TextOf(const Poppler::Page& page, const QImage& image, const QSizeF& points)
+PageText TextOf(const Poppler::Page& page, const QSize& pixels, const QSizeF& points)
 {
     PageText text;
-    text.width = image.width();
-    text.height = image.height();
+    text.width = pixels.width();
+    text.height = pixels.height();
     text.source = QStringLiteral("pdf");
-    const double kx = image.width() / points.width();
-    const double ky = image.height() / points.height();
-    const QRect picture(0, 0, image.width(), image.height());
+    const double kx = pixels.width() / points.width();
+    const double ky = pixels.height() / points.height();
+    const QRect picture(QPoint(0, 0), pixels);
     int line = 0;
     for (const auto& box : page.textList()) {
         const QString word = box->text().trimmed();
         const QRectF r = box->boundingBox();
-        const QRect pixels =
+        const QRect onPicture =
             QRectF(r.left() * kx, r.top() * ky, r.width() * kx, r.height() * ky).toAlignedRect().intersected(picture);
-        if (!word.isEmpty() && !pixels.isEmpty())
-            text.words.push_back(PageWord{line, pixels, -1, word});
+        if (!word.isEmpty() && !onPicture.isEmpty())
+            text.words.push_back(PageWord{line, onPicture, -1, word});
         if (!box->nextWord() && !text.words.empty() && text.words.back().line == line)
             ++line;
     }
     return text;
+}
+
+// The resolution a page is rendered at: kPdfImportDpi, or what keeps its
+// picture within kPdfRenderPixelLimit.
+double RenderDpi(const QSizeF& points)
+{
+    double dpi = kPdfImportDpi;
+    const double area = points.width() * points.height() / (72.0 * 72.0);  // square inches
+    if (area * dpi * dpi > double(kPdfRenderPixelLimit))
+        dpi = std::floor(std::sqrt(double(kPdfRenderPixelLimit) / area));
+    return dpi;
+}
+
+// poppler's picture of a page at `dpi`: each side rounded up.
+QSize RenderSize(const QSizeF& points, double dpi)
+{
+    return QSize(int(std::ceil(points.width() * dpi / 72.0 - 1e-6)), int(std::ceil(points.height() * dpi / 72.0 - 1e-6)));
 }
 
 }  // namespace
@@ -182,11 +204,9 @@ PdfRenderedPage RenderPdfPage(PdfDocument& document, int index)
             return result;
         }
         const QSizeF points = page->pageSizeF();
-        double dpi = kPdfImportDpi;
-        const double area = points.width() * points.height() / (72.0 * 72.0);  // square inches
-        if (area * dpi * dpi > double(kPdfRenderPixelLimit))
-            dpi = std::floor(std::sqrt(double(kPdfRenderPixelLimit) / area));
+        const double dpi = RenderDpi(points);
         result.dpi = int(dpi);
+        result.renderSize = RenderSize(points, dpi);
         QImage image = page->renderToImage(dpi, dpi);
         if (image.isNull()) {
             result.message = QStringLiteral("page %1 cannot be rendered").arg(index + 1);
@@ -194,7 +214,7 @@ PdfRenderedPage RenderPdfPage(PdfDocument& document, int index)
         }
         if (image.format() != QImage::Format_RGB32)
             image = image.convertToFormat(QImage::Format_RGB32);
-        result.text = TextOf(*page, image, points);
+        result.text = TextOf(*page, image.size(), points);
         result.image = std::move(image);
         result.status = PdfStatus::Ok;
     } catch (const std::exception& e) {
@@ -202,4 +222,38 @@ PdfRenderedPage RenderPdfPage(PdfDocument& document, int index)
             QStringLiteral("page %1 cannot be rendered: %2").arg(index + 1).arg(QString::fromLocal8Bit(e.what()));
     }
     return result;
+}
+
+PdfRenderedPage ReadPdfPage(PdfDocument& document, int index,
+                            const std::function<bool(QSize jpeg, QSize rendered)>& takeJpeg)
+{
+    PdfDocument::Impl& impl = *document.impl_;
+    if (!impl.jpegPagesOpened) {
+        impl.jpegPagesOpened = true;
+        impl.jpegPages = PdfJpegPages::Open(impl.file->handle(), impl.document->numPages());
+    }
+    if (impl.jpegPages && takeJpeg) {
+        lastPopplerMessage.clear();
+        try {
+            const std::unique_ptr<Poppler::Page> page = impl.document->page(index);
+            if (page) {
+                const QSizeF points = page->pageSizeF();
+                const double dpi = RenderDpi(points);
+                const QSize rendered = RenderSize(points, dpi);
+                std::optional<PdfPageJpeg> jpeg = impl.jpegPages->LoneJpeg(index, points, kPdfRenderPixelLimit);
+                if (jpeg && takeJpeg(jpeg->size, rendered)) {
+                    PdfRenderedPage result;
+                    result.status = PdfStatus::Ok;
+                    result.dpi = int(std::lround(jpeg->size.width() * 72.0 / points.width()));
+                    result.renderSize = rendered;
+                    result.text = TextOf(*page, jpeg->size, points);
+                    result.jpeg = std::move(jpeg->bytes);
+                    return result;
+                }
+            }
+        } catch (const std::exception&) {
+            // rendered below, which says why
+        }
+    }
+    return RenderPdfPage(document, index);
 }

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 inline constexpr int kPdfImportDpi = 200;
@@ -42,6 +43,11 @@ struct PdfRenderedPage {
     QImage image;   // Format_RGB32, no alpha
     PageText text;  // source "pdf", on `image`; no words when the page has none
     int dpi = 0;    // the resolution it was rendered at
+    QSize renderSize;  // the size of the picture rendering gives it
+    // ReadPdfPage: the page's own JPEG, as the PDF holds it, when the page
+    // is that picture alone (see PdfPageJpeg.h) and it was taken; `image`
+    // is then null and `text` on the JPEG's pixels.
+    QByteArray jpeg;
 };
 
 class PdfDocument;
@@ -71,9 +77,18 @@ public:
 
 private:
     friend PdfRenderedPage RenderPdfPage(PdfDocument& document, int index);
+    friend PdfRenderedPage ReadPdfPage(PdfDocument& document, int index,
+                                       const std::function<bool(QSize jpeg, QSize rendered)>& takeJpeg);
     std::unique_ptr<Impl> impl_;
 };
 
 // Renders the page `index` (from 0) at kPdfImportDpi, or lower for a page
 // beyond kPdfRenderPixelLimit.
 PdfRenderedPage RenderPdfPage(PdfDocument& document, int index);
+
+// Page `index` as filing takes it: the page's own JPEG when the page is that
+// picture alone and `takeJpeg`, given the JPEG's size and the size rendering
+// would give, takes it (the words' boxes then on the JPEG's pixels); else
+// RenderPdfPage's picture.
+PdfRenderedPage ReadPdfPage(PdfDocument& document, int index,
+                            const std::function<bool(QSize jpeg, QSize rendered)>& takeJpeg);

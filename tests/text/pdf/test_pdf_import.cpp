@@ -7,8 +7,10 @@
 
 #include "core/ArchiveSession.h"
 #include "core/Categories.h"
+#include "imaging/AutoProcess.h"
 #include "imaging/DibQImage.h"
 #include "imaging/ImgKit.h"
+#include "imaging/PageIntake.h"
 #include "imaging/PdfIntake.h"
 #include "text/pdf/PdfImport.h"
 
@@ -230,6 +232,213 @@ TEST_F(ImportTest, APdfIsFiledPageByPageOrRefusedWhole)
         EXPECT_TRUE(r.filed.isEmpty());
         EXPECT_EQ(ReadAll(folder + "/FileList.txt"), list) << c.file;
         EXPECT_TRUE(QDir(folder + "/Image").isEmpty()) << c.file;
+    }
+}
+
+// One page of A4 drawing a JPEG: the image's dictionary, the content (one
+// stream or several) and more of the page's dictionary as each case has them.
+struct LonePage {
+    const char* name;
+    std::vector<std::string> contents;
+    std::string imageDict;  // /ColorSpace /DeviceRGB when empty
+    std::string pageDict;
+    bool taken = false;
+};
+
+constexpr const char* kDraw = "q 595 0 0 842 0 0 cm /Im0 Do Q\n";
+
+void LonePagePdf(const QString& path, const QByteArray& jpeg, QSize pixels, const LonePage& c)
+{
+    using Oh = QPDFObjectHandle;
+    QPDF pdf;
+    pdf.emptyPDF();
+    Oh image = pdf.newStream();
+    image.replaceStreamData(jpeg.toStdString(), Oh::newName("/DCTDecode"), Oh::newNull());
+    Oh dict = Oh::parse("<< /Type /XObject /Subtype /Image /BitsPerComponent 8 /Width "
+                        + std::to_string(pixels.width()) + " /Height " + std::to_string(pixels.height()) + " "
+                        + (c.imageDict.empty() ? "/ColorSpace /DeviceRGB" : c.imageDict) + " >>");
+    for (const std::string& key : dict.getKeys())
+        image.getDict().replaceKey(key, dict.getKey(key));
+    Oh resources = Oh::parse("<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >>"
+                             " /ExtGState << /GS0 << /CA 0.5 /ca 0.5 >> >>"
+                             " /Properties << /oc1 << /Type /OCG /Name (layer) >> >> >>");
+    resources.replaceKey("/XObject", Oh::parse("<< >>"));
+    resources.getKey("/XObject").replaceKey("/Im0", image);
+    const std::string box = c.pageDict.find("/MediaBox") == std::string::npos ? "/MediaBox [0 0 595 842] " : "";
+    Oh page = Oh::parse("<< /Type /Page " + box + c.pageDict + " >>");
+    page.replaceKey("/Resources", resources);
+    std::vector<Oh> streams;
+    for (const std::string& content : c.contents)
+        streams.push_back(pdf.newStream(content));
+    page.replaceKey("/Contents", streams.size() == 1 ? streams[0] : Oh::newArray(streams));
+    QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(page), false);
+    const QByteArray name = QFile::encodeName(path);
+    QPDFWriter writer(pdf, name.constData());
+    writer.setCompressStreams(false);  // the content can be spoilt in place
+    writer.write();
+}
+
+// A page that is one JPEG and nothing else to see is taken as its JPEG,
+// byte for byte; whatever else a page could show, or show it otherwise,
+// has it rendered.
+TEST_F(ImportTest, APageThatIsOneJpegAloneIsTakenAsItsJpegAnyOtherIsRendered)
+{
+    const QByteArray jpeg = ReadAll(WriteJpeg("colour.jpg", Paper(827, 1169)));
+    const QByteArray grey = ReadAll(WriteJpeg("grey.jpg", Paper(827, 1169, true)));
+    const std::string hidden = "BT 3 Tr /F1 12 Tf 72 700 Td (hidden) Tj ET\n";
+    const std::string shown = "BT /F1 12 Tf 72 700 Td (shown) Tj ET\n";
+    const LonePage cases[] = {
+        {"drawn alone", {kDraw}, {}, {}, true},
+        {"with invisible text", {std::string(kDraw) + hidden}, {}, {}, true},
+        {"in two steps, nested", {"q 1 0 0 1 0 0 cm q 595 0 0 1 0 0 cm 1 0 0 842 0 0 cm /Im0 Do Q Q\n"}, {}, {}, true},
+        {"over two streams", {"q 595 0 0 842 0 0 cm", "/Im0 Do Q", hidden}, {}, {}, true},
+        {"on an offset crop box", {"q 595 0 0 842 20 30 cm /Im0 Do Q"}, {}, "/CropBox [20 30 615 872] /MediaBox [0 0 700 900]", true},
+        {"as marked content, colours set", {"/Artifact BMC 0 g 1 0 0 RG q 595 0 0 842 0 0 cm /Im0 Do Q EMC"}, {}, {}, true},
+        {"with its colour transform named", {kDraw}, "/ColorSpace /DeviceRGB /DecodeParms << /ColorTransform 1 >>", {}, true},
+        {"visible text", {std::string(kDraw) + shown}, {}, {}},
+        {"text mode gone with its state", {std::string("q 3 Tr Q ") + kDraw + shown}, {}, {}},
+        {"a path painted over it", {std::string(kDraw) + "0 0 100 100 re f"}, {}, {}},
+        {"clipped", {std::string("0 0 300 300 re W n ") + kDraw}, {}, {}},
+        {"half transparent", {std::string("/GS0 gs ") + kDraw}, {}, {}},
+        {"drawn twice", {std::string(kDraw) + kDraw}, {}, {}},
+        {"on half the page", {"q 297 0 0 421 0 0 cm /Im0 Do Q"}, {}, {}},
+        {"mirrored", {"q -595 0 0 842 595 0 cm /Im0 Do Q"}, {}, {}},
+        {"in optional content", {std::string("/OC /oc1 BDC ") + kDraw + "EMC"}, {}, {}},
+        {"with an inline image", {std::string(kDraw) + "BI /W 1 /H 1 /CS /G /BPC 8 ID \x80 EI"}, {}, {}},
+        {"never drawn", {"q Q"}, {}, {}},
+        {"unknown operator", {std::string(kDraw) + "1 2 zz"}, {}, {}},
+        {"a turned page", {kDraw}, {}, "/Rotate 90"},
+        {"an annotation", {kDraw}, {}, "/Annots [<< /Type /Annot /Subtype /Square /Rect [0 0 50 50] >>]"},
+        {"a colour-key mask", {kDraw}, "/ColorSpace /DeviceRGB /Mask [0 10 0 10 0 10]", {}},
+        {"inverted", {kDraw}, "/ColorSpace /DeviceRGB /Decode [1 0 1 0 1 0]", {}},
+        {"colours as grey", {kDraw}, "/ColorSpace /DeviceGray", {}},
+        {"colours without transform", {kDraw}, "/ColorSpace /DeviceRGB /DecodeParms << /ColorTransform 0 >>", {}},
+    };
+    for (const LonePage& c : cases) {
+        const QString path = P(QStringLiteral("lone.pdf"));
+        LonePagePdf(path, jpeg, QSize(827, 1169), c);
+        PdfOpenResult open = Open(path);
+        ASSERT_TRUE(open.document) << c.name;
+        QSize offered;
+        const PdfRenderedPage page = ReadPdfPage(*open.document, 0, [&](QSize j, QSize) {
+            offered = j;
+            return true;
+        });
+        ASSERT_EQ(page.status, PdfStatus::Ok) << c.name;
+        EXPECT_EQ(!page.jpeg.isEmpty(), c.taken) << c.name;
+        EXPECT_EQ(page.image.isNull(), c.taken) << c.name;
+        if (c.taken) {
+            EXPECT_EQ(page.renderSize, QSize(1653, 2339)) << c.name;
+            EXPECT_EQ(page.jpeg, jpeg) << c.name;
+            EXPECT_EQ(offered, QSize(827, 1169)) << c.name;
+            EXPECT_EQ(page.dpi, 100) << c.name;
+            EXPECT_EQ(QSize(page.text.width, page.text.height), QSize(827, 1169)) << c.name;
+        } else {
+            EXPECT_EQ(page.image.size(), page.renderSize) << c.name;
+        }
+    }
+
+    // Grey as grey; a JPEG that says another size than the image, or a
+    // colour JPEG in a grey space, is rendered.
+    const struct {
+        const QByteArray& bytes;
+        QSize claimed;
+        const char* space;
+        bool taken;
+    } frames[] = {{grey, {827, 1169}, "/ColorSpace /DeviceGray", true},
+                  {grey, {827, 1169}, "/ColorSpace /DeviceRGB", false},
+                  {jpeg, {826, 1169}, "/ColorSpace /DeviceRGB", false},
+                  {jpeg, {827, 1169}, "/ColorSpace /DeviceGray", false}};
+    for (const auto& f : frames) {
+        LonePagePdf(P("frame.pdf"), f.bytes, f.claimed, {"frame", {kDraw}, f.space, {}});
+        PdfOpenResult open = Open(P("frame.pdf"));
+        ASSERT_TRUE(open.document);
+        const PdfRenderedPage page = ReadPdfPage(*open.document, 0, [](QSize, QSize) { return true; });
+        EXPECT_EQ(!page.jpeg.isEmpty(), f.taken) << f.space << ' ' << f.claimed.width();
+    }
+
+    // Content spoilt in place, token characters at random: a page is taken
+    // as its JPEG or rendered, never anything else.
+    const std::string content = std::string(kDraw) + hidden + "q 0 0 1 RG 1 0 0 1 5 5 cm [(a) 10 (b)] TJ Q\n";
+    LonePagePdf(P("spoilt.pdf"), jpeg, QSize(827, 1169), {"spoilt", {content}, {}, {}});
+    const QByteArray whole = ReadAll(P("spoilt.pdf"));
+    const qsizetype at = whole.indexOf(QByteArray::fromStdString(content));
+    ASSERT_GT(at, 0);
+    QRandomGenerator rng(11);
+    const QByteArray alphabet = "qQcmDoTjJrfWnBEIgs 0123456789.-/[]<>()'\"\\\n%";
+    for (int round = 0; round < 80; ++round) {
+        QByteArray bytes = whole;
+        for (int k = 0, n = 1 + int(rng.bounded(6)); k < n; ++k)
+            bytes[at + qsizetype(rng.bounded(quint32(content.size())))] = alphabet[qsizetype(rng.bounded(quint32(alphabet.size())))];
+        ASSERT_TRUE(WriteAll(P("spoilt.pdf"), bytes));
+        PdfOpenResult spoilt = OpenPdf(P("spoilt.pdf"), 999);
+        if (!spoilt.document)
+            continue;
+        const PdfRenderedPage page = ReadPdfPage(*spoilt.document, 0, [](QSize, QSize) { return true; });
+        if (!page.jpeg.isEmpty()) {
+            EXPECT_EQ(page.jpeg, jpeg) << round;
+        } else if (page.status == PdfStatus::Ok) {
+            EXPECT_EQ(page.image.size(), page.renderSize) << round;
+        }
+    }
+
+    // The caller may decline it.
+    LonePagePdf(P("declined.pdf"), jpeg, QSize(827, 1169), {"declined", {kDraw}, {}, {}});
+    PdfOpenResult open = Open(P("declined.pdf"));
+    const PdfRenderedPage declined = ReadPdfPage(*open.document, 0, [](QSize, QSize) { return false; });
+    EXPECT_TRUE(declined.jpeg.isEmpty());
+    EXPECT_EQ(declined.image.size(), QSize(1653, 2339));
+}
+
+// Filing such a page gives the page the JPEG itself gives when imported as a
+// file, the PDF's words on it; a JPEG too small to give the page rendering
+// would, or a PDF qpdf cannot read without repair, is rendered and filed.
+TEST_F(ImportTest, AJpegPageIsFiledAsItsFileWouldBeUnlessThatGivesLess)
+{
+    PageText words;
+    const QString exported = ExportedPage(words);
+    const Settings settings = DefaultSettings();
+    const auto fileIn = [&](const QString& name) {
+        EXPECT_TRUE(CreateCategoryFolder(tmp_.path(), name));
+        auto session = std::make_unique<ArchiveSession>();
+        session->SelectCategory(P(name));
+        return session;
+    };
+
+    auto fromPdf = fileIn("FromPdf");
+    const PdfIntakeResult r = StorePdfPages(*fromPdf, exported, settings);
+    ASSERT_TRUE(r) << r.outcome.error.reason.toStdString();
+    auto fromFile = fileIn("FromFile");
+    ImageHandle image = LoadImportedFile(P("page.jpg"), {});
+    ASSERT_TRUE(ImgKitMakeFullColour(image));
+    ASSERT_TRUE(StoreProcessedPage(*fromFile, AutoProcessImage(image, settings), settings));
+    for (const char* folder : {"/Image/", "/Thumbnail/"})
+        EXPECT_EQ(ReadAll(P("FromPdf") + folder + "00000001.jpg"), ReadAll(P("FromFile") + folder + "00000001.jpg"))
+            << folder;
+    const std::optional<PageText> filed = ReadPageText(WordsPathOfEntry(P("FromPdf"), "00000001.jpg"));
+    ASSERT_TRUE(filed);
+    ASSERT_EQ(filed->words.size(), words.words.size());
+    for (std::size_t i = 0; i < words.words.size(); ++i) {
+        EXPECT_EQ(filed->words[i].text, words.words[i].text);
+        EXPECT_NEAR(filed->words[i].box.left(), words.words[i].box.left(), 2);
+        EXPECT_NEAR(filed->words[i].box.bottom(), words.words[i].box.bottom(), 2);
+    }
+
+    // 300 × 424 on A4 would make a page of 300 pixels; rendered, 1024.
+    LonePagePdf(P("small.pdf"), ReadAll(WriteJpeg("small.jpg", Paper(300, 424))), QSize(300, 424),
+                {"small", {kDraw}, {}, {}});
+    // The cross-reference offset spoilt: poppler mends it, qpdf is not asked to.
+    QByteArray spoilt = ReadAll(exported);
+    const qsizetype at = spoilt.lastIndexOf("startxref");
+    ASSERT_GT(at, 0);
+    spoilt.replace(at + 10, spoilt.indexOf('\n', at + 10) - (at + 10), "17");
+    ASSERT_TRUE(WriteAll(P("spoilt.pdf"), spoilt));
+    for (const char* pdf : {"small.pdf", "spoilt.pdf"}) {
+        auto session = fileIn(QStringLiteral("Rendered-%1").arg(pdf));
+        const PdfIntakeResult rendered = StorePdfPages(*session, P(pdf), settings);
+        ASSERT_TRUE(rendered) << pdf << ": " << rendered.outcome.error.reason.toStdString();
+        const QImage page = DibToQImage(ImgKitFileLoad(P(QStringLiteral("Rendered-%1/Image/00000001.jpg").arg(pdf))));
+        EXPECT_GE(page.width(), 1023) << pdf;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <array>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -92,6 +93,109 @@ std::optional<int> Number(QByteArrayView field, int low, int high)
     if (!ok || n < low || n > high)
         return std::nullopt;
     return n;
+}
+
+// The fields of a line between tabs, at most `max` of them; `count` is
+// max + 1 when there are more.
+template <int max>
+int SplitFields(QByteArrayView line, std::array<QByteArrayView, max>& fields)
+{
+    int count = 0;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        if (i == line.size() || line[i] == '\t') {
+            if (count == max)
+                return max + 1;
+            fields[size_t(count++)] = line.sliced(from, i - from);
+            from = i + 1;
+        }
+    }
+    return count;
+}
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF),
+// as Qt decodes without replacing anything.
+bool IsStrictUtf8(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int n;
+        char32_t cp, least;
+        if ((c & 0xE0) == 0xC0) {
+            n = 1, cp = c & 0x1F, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, cp = c & 0x0F, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, cp = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p <= n)
+            return false;
+        for (int k = 1; k <= n; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+// The first and the last character of well-formed UTF-8; 0 when empty.
+char32_t FirstOfUtf8(QByteArrayView s)
+{
+    if (s.isEmpty())
+        return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    if (p[0] < 0x80)
+        return p[0];
+    const int n = p[0] >= 0xF0 ? 3 : p[0] >= 0xE0 ? 2 : 1;
+    char32_t cp = p[0] & (0x3F >> n);
+    for (int k = 1; k <= n; ++k)
+        cp = (cp << 6) | (p[k] & 0x3F);
+    return cp;
+}
+
+char32_t LastOfUtf8(QByteArrayView s)
+{
+    qsizetype i = s.size();
+    if (i == 0)
+        return 0;
+    do
+        --i;
+    while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80);
+    return FirstOfUtf8(s.sliced(i));
+}
+
+// Unescaped as Unescaped does, onto the end of `out`.
+bool AppendUnescaped(QByteArrayView field, QByteArray& out)
+{
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i == field.size())
+            return false;
+        switch (field[i]) {
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case '\\': out += '\\'; break;
+        default: return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -181,6 +285,76 @@ std::optional<PageText> DecodePageText(const QByteArray& bytes)
     if (first)
         return std::nullopt;
     return text;
+}
+
+std::optional<QString> DecodePagePlainText(const QByteArray& bytes)
+{
+    // The words' UTF-8 joined first and decoded once: the same text as
+    // decoding word by word, as long as every word is well-formed (a broken
+    // sequence would be replaced word by word, never across two) and no word
+    // begins with a byte-order mark.
+    if (!IsStrictUtf8(bytes) || bytes.contains("\xEF\xBB\xBF")) {
+        const std::optional<PageText> text = DecodePageText(bytes);
+        return text ? std::optional(text->Plain()) : std::nullopt;
+    }
+    if (bytes.size() > kPageTextReadLimit || !bytes.endsWith('\n'))
+        return std::nullopt;
+    constexpr int kMaxSide = 1 << 20;
+    QByteArray plain;
+    plain.reserve(bytes.size() / 4);
+    QByteArray scratch;
+    std::array<QByteArrayView, 7> fields;
+    int words = 0, lastLine = -1;
+    char32_t lastChar = 0;
+    qsizetype at = 0;
+    bool first = true;
+    while (at < bytes.size()) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        const QByteArrayView line(bytes.constData() + at, end - at);
+        at = end + 1;
+        const int count = SplitFields<7>(line, fields);
+        if (first) {
+            first = false;
+            if (count != 4 || fields[0] != kMagic || !Number(fields[1], 0, kMaxSide) || !Number(fields[2], 0, kMaxSide)
+                || !AppendUnescaped(fields[3], scratch))
+                return std::nullopt;
+            continue;
+        }
+        if (count != 7 || words >= kPageTextWordLimit)
+            return std::nullopt;
+        const auto n = Number(fields[0], 0, kPageTextWordLimit);
+        if (!n || !Number(fields[1], 0, kMaxSide) || !Number(fields[2], 0, kMaxSide) || !Number(fields[3], 0, kMaxSide)
+            || !Number(fields[4], 0, kMaxSide) || !Number(fields[5], -1, 100))
+            return std::nullopt;
+        if (words > 0 && *n < lastLine)
+            return std::nullopt;
+        scratch.clear();
+        if (!AppendUnescaped(fields[6], scratch))
+            return std::nullopt;
+        if (words > 0) {
+            if (*n != lastLine)
+                plain += '\n';
+            else if (!(IsUnspaced(lastChar) && IsUnspaced(FirstOfUtf8(scratch))))
+                plain += ' ';
+        }
+        plain += scratch;
+        lastChar = LastOfUtf8(scratch);
+        lastLine = *n;
+        ++words;
+    }
+    if (first)
+        return std::nullopt;
+    return QString::fromUtf8(plain);
+}
+
+std::optional<QString> ReadPagePlainText(const QString& path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    const FileRead read = ReadArchiveFile(path, kPageTextReadLimit);
+    if (read.status != FileRead::Read)
+        return std::nullopt;
+    return DecodePagePlainText(read.bytes);
 }
 
 std::optional<PageText> ReadPageText(const QString& path)

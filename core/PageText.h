@@ -65,11 +65,16 @@ QByteArray EncodePageText(const PageText& text);
 // format's, or a line is damaged. Bytes past kPageTextReadLimit or words past
 // kPageTextWordLimit make it damaged too.
 std::optional<PageText> DecodePageText(const QByteArray& bytes);
+// DecodePageText(bytes)->Plain() without the words: the same text, nullopt
+// for the same bytes, with less work (the search index reads every page's).
+std::optional<QString> DecodePagePlainText(const QByteArray& bytes);
 
 // Reads categoryFolder/Words/<entry's number>.tsv (any letter case), never
 // through a link and at most kPageTextReadLimit bytes of it; nullopt when
 // there is none or it cannot be read or decoded.
 std::optional<PageText> ReadPageText(const QString& path);
+// The same file's DecodePagePlainText.
+std::optional<QString> ReadPagePlainText(const QString& path);
 
 // Writes it atomically.
 bool WritePageText(const QString& path, const PageText& text, IoError* error = nullptr);

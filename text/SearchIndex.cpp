@@ -167,6 +167,8 @@ QString SourceTextAt(const QString& path, quint8 source, std::vector<std::pair<i
         const auto memo = ReadMemo(path);
         return memo ? memo->text : QString();
     }
+    if (!ranges)
+        return ReadPagePlainText(path).value_or(QString());
     const auto words = ReadPageText(path);
     return words ? words->Plain(ranges) : QString();
 }

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+
 namespace {
 
 PageText Sample()
@@ -61,8 +64,64 @@ TEST(PageTextTest, DamagedFilesReadAsNone)
         {"a lone backslash", head + "0\t1\t2\t3\t4\t5\tword\\\n"},
         {"past the size limit", head + QByteArray(kPageTextReadLimit, 'x') + "\n"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_FALSE(DecodePageText(c.bytes)) << c.name;
+        EXPECT_FALSE(DecodePagePlainText(c.bytes)) << c.name;
+    }
+}
+
+// The text alone, read without the words, is the words' text joined, or
+// none, for well-formed files and for any bytes at all.
+TEST(PageTextTest, ThePlainTextIsTheWordsTextForAnyBytes)
+{
+    const auto same = [](const QByteArray& bytes) {
+        const std::optional<PageText> words = DecodePageText(bytes);
+        const std::optional<QString> plain = DecodePagePlainText(bytes);
+        return words ? plain && *plain == words->Plain() : !plain;
+    };
+    const QByteArray head = "tolvane-words 1\t10\t10\tocr\n";
+    const auto line = [](int n, const QByteArray& word) { return QByteArray::number(n) + "\t1\t2\t3\t4\t5\t" + word + "\n"; };
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"the sample", EncodePageText(Sample())},
+        {"kana then Latin then kana", head + line(0, "かな") + line(0, "abc") + line(0, "カナ") + line(0, "漢字")},
+        {"full-width and wide characters", head + line(0, "ＩＮＶ") + line(0, "\xF0\xA0\x80\x8B") + line(0, "𠀋")},
+        {"an emoji beside kana", head + line(0, "\xF0\x9F\x98\x80") + line(0, "あ")},
+        {"empty words", head + line(0, "") + line(0, "") + line(1, "a") + line(1, "")},
+        {"escapes", head + line(0, "\\t\\n\\r\\\\") + line(0, "\\\\あ")},
+        {"a sequence broken across two words", head + line(0, "あ\xE3") + line(0, "\x81\x82い")},
+        {"a lone continuation byte", head + line(0, "\x80") + line(0, "あ")},
+        {"an overlong slash", head + line(0, "\xC0\xAF") + line(0, "x")},
+        {"an encoded surrogate", head + line(0, "\xED\xA0\x80") + line(0, "あ")},
+        {"past U+10FFFF", head + line(0, "\xF4\x90\x80\x80")},
+        {"a byte-order mark starting a word", head + line(0, "あ") + line(0, "\xEF\xBB\xBFい")},
+        {"a NUL", head + line(0, QByteArray("a\0b", 3))},
+        {"a bad escape", head + line(0, "\\x")},
+        {"an extra field", head + "0\t1\t2\t3\t4\t5\tword\textra\n"},
+        {"a number with a sign", head + line(+0, "a") + "+1\t1\t2\t3\t4\t5\tb\n"},
+        {"a header only", head},
+        {"no final newline", head + line(0, "a").chopped(1)},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(same(c.bytes)) << c.name;
+
+    // Files put together from pieces that matter to either reading.
+    const QByteArray pieces[] = {"\t", "\n", "\\", "\\t", "0", "1", "7", "-1", "101", "a", " ", "あ", "\xE3",
+                                 "\x81", "\xEF\xBB\xBF", "\xF0\x9F\x98\x80", "\xC3\xA9", "\xFF"};
+    std::mt19937 random(5);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray bytes = head;
+        const int lines = int(random() % 6);
+        for (int l = 0; l < lines; ++l) {
+            QByteArray word;
+            for (int k = int(random() % 5); k > 0; --k)
+                word += pieces[random() % std::size(pieces)];
+            bytes += random() % 8 == 0 ? word + "\n" : line(int(l / 2 + random() % 2), word);
+        }
+        ASSERT_TRUE(same(bytes)) << round << ": " << bytes.toPercentEncoding().constData();
+    }
 }
 
 }  // namespace

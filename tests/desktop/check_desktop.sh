@@ -30,6 +30,10 @@ for own in share manual; do
 done
 [ -s "$prefix/manual/main.png" ] || fail "the manual's pictures are not installed"
 [ -s "$prefix/share/man/man1/tolvane-batch.1" ] || fail "no manual page"
+# Text recognition is a module the programs load from there.
+module="$prefix/share/tolvane/tolvane-tesseract.so"
+[ -s "$module" ] || fail "the recognition module is not installed"
+! ldd "$module" | grep -q 'not found' || fail "the recognition module's libraries are not found"
 
 # The user's folders: an older entry from elsewhere is replaced, not doubled.
 export XDG_DATA_HOME="$work/data"

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 const QString kRecognitionDataMissingMessage =
@@ -56,14 +57,28 @@ QStringList ModuleFolders()
     return folders;
 }
 
+std::once_flag moduleOnce;
+TesseractRecogniser recognise = nullptr;
+TesseractRelease release = nullptr;
+std::atomic<TesseractRelease> releaseOnceLoaded{nullptr};
+QString failure;
+
 }  // namespace
+
+TesseractRelease LoadedTesseractRelease()
+{
+    return releaseOnceLoaded.load();
+}
+
+void ReleaseRecognitionEngine()
+{
+    if (const TesseractRelease end = LoadedTesseractRelease())
+        end();
+}
 
 TesseractRecogniser LoadTesseract(QString* why)
 {
-    static std::once_flag once;
-    static TesseractRecogniser recognise = nullptr;
-    static QString failure;
-    std::call_once(once, [] {
+    std::call_once(moduleOnce, [] {
         QStringList tried;
         for (const QString& folder : ModuleFolders()) {
             const QString path = folder + QLatin1Char('/') + QLatin1String(kTesseractModuleName);
@@ -77,8 +92,13 @@ TesseractRecogniser LoadTesseract(QString* why)
                 continue;
             }
             recognise = reinterpret_cast<TesseractRecogniser>(::dlsym(module, "TolvaneRecogniseWithTesseract"));
-            if (recognise)
+            release = reinterpret_cast<TesseractRelease>(::dlsym(module, "TolvaneReleaseTesseract"));
+            if (recognise && release) {
+                releaseOnceLoaded.store(release);
                 return;
+            }
+            recognise = nullptr;
+            release = nullptr;
             tried << QStringLiteral("%1 is not the recognition module").arg(path);
         }
         failure = QStringLiteral("The recognition module %1 cannot be loaded (%2)")

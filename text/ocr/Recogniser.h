@@ -56,3 +56,7 @@ RecognitionResult Recognise(const QImage& page, const RecognitionLanguages& lang
 // The same at a given scale (for measuring); the boxes stay on `page`.
 RecognitionResult RecogniseScaled(const QImage& page, const RecognitionLanguages& languages, double scale,
                                   const std::atomic<bool>* cancel = nullptr);
+
+// Ends the calling thread's engine (made again by its next page); for the
+// end of a thread that recognised.
+void ReleaseRecognitionEngine();

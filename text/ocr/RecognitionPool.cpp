@@ -47,6 +47,10 @@ RecognitionPool::RecognitionPool(RecognitionLanguages languages, int threads, QO
         QThread* thread = QThread::create([this] {
             LowestPriority();
             Work();
+            // Before the thread is seen to finish: QThreads are detached,
+            // and what they keep until their end would otherwise be torn
+            // down while the program goes on, or ends.
+            ReleaseRecognitionEngine();
         });
         thread->start();
         threads_.push_back(thread);

@@ -175,3 +175,8 @@ extern "C" TOLVANE_MODULE_EXPORT void TolvaneRecogniseWithTesseract(RecognitionR
     result.text.words.clear();
     threadEngine.reset();
 }
+
+extern "C" TOLVANE_MODULE_EXPORT void TolvaneReleaseTesseract()
+{
+    threadEngine.reset();
+}

@@ -17,6 +17,11 @@ using TesseractRecogniser = void (*)(RecognitionResult& result, const QImage& pa
                                      const RecognitionLanguages& languages, double scale,
                                      const std::atomic<bool>* cancel);
 
+// Ends the calling thread's engine.
+using TesseractRelease = void (*)();
+
 // The module's recogniser, loaded on the first call; null, with the reason
 // in `why`, when it cannot be loaded.
 TesseractRecogniser LoadTesseract(QString* why = nullptr);
+// Its release once it has been loaded (never loading it); else null.
+TesseractRelease LoadedTesseractRelease();

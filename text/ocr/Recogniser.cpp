@@ -6,12 +6,10 @@
 
 #include "text/ocr/TesseractModule.h"
 
-#include <QCoreApplication>
-
 #include <dlfcn.h>
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 const QString kRecognitionDataMissingMessage =
@@ -41,15 +39,15 @@ QStringList DataFolders()
             QStringLiteral("/usr/share/tesseract-ocr/4.00/tessdata")};
 }
 
-// The folders the Tesseract module may be in: beside the program, as
-// installed (share/tolvane), then where the build put it.
+// The folders the Tesseract module may be in: the program's share/tolvane,
+// as installed, then where the build put it.
 QStringList ModuleFolders()
 {
     QStringList folders;
     const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     if (!program.isEmpty()) {
         const QString dir = QFileInfo(program).path();
-        folders << dir << dir + QStringLiteral("/share/tolvane");
+        folders << dir + QStringLiteral("/share/tolvane");
     }
 #ifdef TOLVANE_MODULE_BUILD_DIR
     folders << QStringLiteral(TOLVANE_MODULE_BUILD_DIR);
@@ -59,7 +57,6 @@ QStringList ModuleFolders()
 
 std::once_flag moduleOnce;
 TesseractRecogniser recognise = nullptr;
-TesseractRelease release = nullptr;
 std::atomic<TesseractRelease> releaseOnceLoaded{nullptr};
 QString failure;
 
@@ -92,13 +89,12 @@ TesseractRecogniser LoadTesseract(QString* why)
                 continue;
             }
             recognise = reinterpret_cast<TesseractRecogniser>(::dlsym(module, "TolvaneRecogniseWithTesseract"));
-            release = reinterpret_cast<TesseractRelease>(::dlsym(module, "TolvaneReleaseTesseract"));
+            const auto release = reinterpret_cast<TesseractRelease>(::dlsym(module, "TolvaneReleaseTesseract"));
             if (recognise && release) {
                 releaseOnceLoaded.store(release);
                 return;
             }
             recognise = nullptr;
-            release = nullptr;
             tried << QStringLiteral("%1 is not the recognition module").arg(path);
         }
         failure = QStringLiteral("The recognition module %1 cannot be loaded (%2)")

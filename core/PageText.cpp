@@ -63,10 +63,10 @@ QByteArray Escaped(const QString& text)
     return out;
 }
 
-std::optional<QString> Unescaped(QByteArrayView field)
+// The field with its escapes undone, onto the end of `out`; false for an
+// escape that is none.
+bool AppendUnescaped(QByteArrayView field, QByteArray& out)
 {
-    QByteArray out;
-    out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
         const char c = field[i];
         if (c != '\\') {
@@ -74,15 +74,24 @@ std::optional<QString> Unescaped(QByteArrayView field)
             continue;
         }
         if (++i == field.size())
-            return std::nullopt;
+            return false;
         switch (field[i]) {
         case 't': out += '\t'; break;
         case 'n': out += '\n'; break;
         case 'r': out += '\r'; break;
         case '\\': out += '\\'; break;
-        default: return std::nullopt;
+        default: return false;
         }
     }
+    return true;
+}
+
+std::optional<QString> Unescaped(QByteArrayView field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    if (!AppendUnescaped(field, out))
+        return std::nullopt;
     return QString::fromUtf8(out);
 }
 
@@ -174,28 +183,6 @@ char32_t LastOfUtf8(QByteArrayView s)
         --i;
     while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80);
     return FirstOfUtf8(s.sliced(i));
-}
-
-// Unescaped as Unescaped does, onto the end of `out`.
-bool AppendUnescaped(QByteArrayView field, QByteArray& out)
-{
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i == field.size())
-            return false;
-        switch (field[i]) {
-        case 't': out += '\t'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
-        default: return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace

@@ -227,26 +227,17 @@ std::optional<PageText> DecodePageText(const QByteArray& bytes)
         return std::nullopt;
     constexpr int kMaxSide = 1 << 20;
     PageText text;
+    std::array<QByteArrayView, 7> fields;
     qsizetype at = 0;
     bool first = true;
     while (at < bytes.size()) {
         const qsizetype end = bytes.indexOf('\n', at);
         const QByteArrayView line(bytes.constData() + at, end - at);
         at = end + 1;
-        const QList<QByteArrayView> fields = [&] {
-            QList<QByteArrayView> f;
-            qsizetype from = 0;
-            for (qsizetype i = 0; i <= line.size(); ++i) {
-                if (i == line.size() || line[i] == '\t') {
-                    f.append(line.sliced(from, i - from));
-                    from = i + 1;
-                }
-            }
-            return f;
-        }();
+        const int count = SplitFields<7>(line, fields);
         if (first) {
             first = false;
-            if (fields.size() != 4 || fields[0] != kMagic)
+            if (count != 4 || fields[0] != kMagic)
                 return std::nullopt;
             const auto w = Number(fields[1], 0, kMaxSide), h = Number(fields[2], 0, kMaxSide);
             const auto source = Unescaped(fields[3]);
@@ -257,7 +248,7 @@ std::optional<PageText> DecodePageText(const QByteArray& bytes)
             text.source = *source;
             continue;
         }
-        if (fields.size() != 7 || int(text.words.size()) >= kPageTextWordLimit)
+        if (count != 7 || int(text.words.size()) >= kPageTextWordLimit)
             return std::nullopt;
         const auto n = Number(fields[0], 0, kPageTextWordLimit), x = Number(fields[1], 0, kMaxSide),
                    y = Number(fields[2], 0, kMaxSide), w = Number(fields[3], 0, kMaxSide),

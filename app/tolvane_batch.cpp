@@ -18,7 +18,6 @@
 #include "app/batch/BatchSupport.h"
 #include "core/ArchiveFiles.h"
 #include "core/ArchiveSession.h"
-#include "core/ExitWatchdog.h"
 #include "core/Settings.h"
 #include "imaging/AutoProcess.h"
 #include "imaging/ImgKit.h"
@@ -30,13 +29,10 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 
 
 namespace {
-
-// How long the process may take to end once a command is done (its leak
-// check included, in the sanitizer builds).
-constexpr int kEndSeconds = 15;
 
 using namespace batch;
 
@@ -219,112 +215,16 @@ constexpr char kHelp[] =
     "  128+N  stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP): pages\n"
     "     filed before stay, none is half-written, the lock is given back\n";
 
-// The formats an output may take, by its extension in any letter case.
-bool HasImageExtension(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")
-        || suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
-}
-
-// Writes the page image and then the thumbnail, each atomically; when the
-// thumbnail fails, the page file is put back as it was (the same write path
-// as a re-edited page). `error` names the failure.
-bool WriteBoth(const QString& pagePath, const QByteArray& pageBytes, const QString& thumbPath,
-               const QByteArray& thumbBytes, QString& error)
-{
-    IoError io;
-    QString failed;
-    if (WriteFilesWithRollback({{pagePath, pageBytes}, {thumbPath, thumbBytes}}, &io, &failed))
-        return true;
-    error = failed == pagePath ? QStringLiteral("cannot write '%1': %2").arg(pagePath, io.reason)
-                               : QStringLiteral("cannot write '%1': %2; '%3' left as it was")
-                                     .arg(thumbPath, io.reason, pagePath);
-    return false;
-}
-
-int Process(const QStringList& args)
-{
-    Arguments request;
-    try {
-        request = ParseArguments(args, ProcessingOptions());
-    } catch (const UsageError& e) {
-        PrintError(e.message);
-        return kExitUsage;
-    }
-    if (request.operands.size() != 3) {
-        PrintError(QStringLiteral("process takes IN PAGE_OUT THUMB_OUT, %1 given (see --help)")
-                       .arg(request.operands.size()));
-        return kExitUsage;
-    }
-    const QString& inPath = request.operands[0];
-    const QString& pagePath = request.operands[1];
-    const QString& thumbPath = request.operands[2];
-
-    for (const QString* path : {&pagePath, &thumbPath}) {
-        if (!HasImageExtension(*path)) {
-            PrintError(QStringLiteral("'%1': the extension must be .bmp, .jpg, .jpeg, .tif or .tiff").arg(*path));
-            return kExitUsage;
-        }
-    }
-    if (QFileInfo(ResolvePathForWrite(pagePath)).absoluteFilePath().compare(
-            QFileInfo(ResolvePathForWrite(thumbPath)).absoluteFilePath(), Qt::CaseInsensitive)
-        == 0) {
-        PrintError(QStringLiteral("PAGE_OUT and THUMB_OUT name the same file '%1'").arg(pagePath));
-        return kExitUsage;
-    }
-
-    const Processing values = ProcessingFrom(request);  // the quality as intake takes it
-    const Settings& settings = values.settings;
-    const int quality = values.quality;
-
-    ImageHandle image = ImgKitFileLoad(inPath);
-    if (!image) {
-        PrintError(QStringLiteral("cannot read an image from '%1': %2").arg(inPath, WhyNoImage(inPath)));
-        return kExitFailure;
-    }
-    if (!ImgKitMakeFullColour(image)) {
-        PrintError(QStringLiteral("cannot convert '%1' to 24 bits per pixel").arg(inPath));
-        return kExitFailure;
-    }
-
-    QByteArray pageBytes, thumbBytes;
-    switch (ProcessAndEncodePage(image, settings, quality, pagePath, thumbPath, pageBytes, thumbBytes)) {
-    case PageMaking::ProcessingFailed:
-        PrintError(QStringLiteral("image processing failed for '%1'").arg(inPath));
-        return kExitFailure;
-    case PageMaking::PageFailed:
-        PrintError(QStringLiteral("cannot encode the page image for '%1'").arg(pagePath));
-        return kExitFailure;
-    case PageMaking::ThumbnailFailed:
-        PrintError(QStringLiteral("cannot encode the thumbnail for '%1'").arg(thumbPath));
-        return kExitFailure;
-    case PageMaking::Done:
-        break;
-    }
-    QString error;
-    if (!WriteBoth(pagePath, pageBytes, thumbPath, thumbBytes, error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    return kExitOk;
-}
-
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
-// In AddressSanitizer builds the loaded modules (Susie plug-ins, SANE
-// backends) stay loaded until the process ends, so that a leak report names
-// the module it came from and the suppressions can match it.
-extern "C" int dlclose(void*)
+// Every command, the help and the errors of the command line, for the
+// starter (tolvane_batch_start.cpp) to call, with its QCoreApplication when
+// it has made one.
+extern "C" __attribute__((visibility("default"))) int TolvaneBatchMain(int argc, char* argv[])
 {
-    return 0;
-}
-#endif
-
-int main(int argc, char* argv[])
-{
-    QCoreApplication app(argc, argv);
+    std::optional<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app.emplace(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
 
@@ -339,7 +239,7 @@ int main(int argc, char* argv[])
     }
     int (*run)(const QStringList&) = nullptr;
     if (command == QLatin1String("process"))
-        run = Process;
+        run = [](const QStringList& a) { return RunProcess(a, ImgKitFileLoad); };
     else if (command == QLatin1String("add"))
         run = RunAdd;
     else if (command == QLatin1String("scan"))
@@ -360,11 +260,5 @@ int main(int argc, char* argv[])
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
-    const int status = run(args);
-    // Every page is written and every line printed: the end that is left
-    // (a scanner backend's above all) gets a bounded time.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    EndWithin(status, kEndSeconds);
-    return status;
+    return CommandDone(run(args));
 }

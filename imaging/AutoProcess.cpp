@@ -187,12 +187,15 @@ ProcessedPage AutoProcessPage(ImageHandle& acquired, const Settings& s)
     if (!page)
         return {};
 
-    if (s.AutoMode == 0)
-        AutoColorBalance(page);
-    else if (s.AutoMode == 1)
-        AutoContrast(page);
-    if (s.WhiteMode == 0)
-        WhiteningFilter(page);
+    const bool whiten = s.WhiteMode == 0;
+    if (s.AutoMode == 0) {
+        AutoColorBalance(page, whiten);
+    } else {
+        if (s.AutoMode == 1)
+            AutoContrast(page);
+        if (whiten)
+            WhiteningFilter(page);
+    }
     return {std::move(page), width, height};
 }
 
@@ -279,7 +282,21 @@ void AutoContrast(ImageHandle& image)
     dib.Levels(bounds->low, bounds->high, 0);
 }
 
-void AutoColorBalance(ImageHandle& image)
+namespace {
+
+// A pixel of the whitening filter, blue, green, red.
+inline void Whiten(uint8_t* p)
+{
+    if (p[0] >= 210 && p[1] >= 210 && p[2] >= 210) {
+        p[0] = kSpread.v[p[0]];
+        p[1] = kSpread.v[p[1]];
+        p[2] = kSpread.v[p[2]];
+    }
+}
+
+}  // namespace
+
+void AutoColorBalance(ImageHandle& image, bool thenWhiten)
 {
     const DibLayout l = Layout24(image);
     if (!l.valid)
@@ -290,17 +307,34 @@ void AutoColorBalance(ImageHandle& image)
         ++c[1][p[1]];
         ++c[2][p[2]];
     });
-    const std::optional<LevelBounds> blue = FindLevelBounds(h[0]);
-    const std::optional<LevelBounds> green = FindLevelBounds(h[1]);
-    const std::optional<LevelBounds> red = FindLevelBounds(h[2]);
-
-    TMDIB dib(image);
-    if (red)
-        dib.Levels(red->low, red->high, 1);
-    if (green)
-        dib.Levels(green->low, green->high, 2);
-    if (blue)
-        dib.Levels(blue->low, blue->high, 3);
+    // Each channel's stretch as TMDIB::Levels makes it (one table per byte
+    // of the pixel; a channel without bounds keeps its bytes), all three in
+    // one pass: a channel's table reads only that channel's bytes, so the
+    // order Levels would go in makes no difference.
+    uint8_t tables[3][256];
+    bool any = false;
+    for (int c = 0; c < 3; ++c) {
+        const std::optional<LevelBounds> bounds = FindLevelBounds(h[c]);
+        const bool stretched = bounds && TMDIB::LevelsTable(bounds->low, bounds->high, tables[c]);
+        if (!stretched)
+            for (int v = 0; v < 256; ++v)
+                tables[c][v] = uint8_t(v);
+        any = any || stretched;
+    }
+    if (!any && !thenWhiten)
+        return;
+    ForRowBands(l.height, BlockBytes(l), [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            uint8_t* p = RowAt(image, l, y);
+            for (int x = 0; x < l.width; ++x, p += 3) {
+                p[0] = tables[0][p[0]];
+                p[1] = tables[1][p[1]];
+                p[2] = tables[2][p[2]];
+                if (thenWhiten)
+                    Whiten(p);
+            }
+        }
+    });
 }
 
 void WhiteningFilter(ImageHandle& image)
@@ -311,13 +345,8 @@ void WhiteningFilter(ImageHandle& image)
     ForRowBands(l.height, BlockBytes(l), [&](int first, int last) {
         for (int y = first; y < last; ++y) {
             uint8_t* p = RowAt(image, l, y);
-            for (int x = 0; x < l.width; ++x, p += 3) {
-                if (p[0] >= 210 && p[1] >= 210 && p[2] >= 210) {
-                    p[0] = kSpread.v[p[0]];
-                    p[1] = kSpread.v[p[1]];
-                    p[2] = kSpread.v[p[2]];
-                }
-            }
+            for (int x = 0; x < l.width; ++x, p += 3)
+                Whiten(p);
         }
     });
 }

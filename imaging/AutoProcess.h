@@ -121,8 +121,9 @@ void AutoContrast(ImageHandle& image);
 // green and blue are all built first; then each channel with bounds is
 // stretched with TMDIB::Levels, red (1), green (2), blue (3) in that order.
 // A channel without bounds (nearly all 255) stays as it is. Does nothing to
-// an image that is not well-formed 24-bit.
-void AutoColorBalance(ImageHandle& image);
+// an image that is not well-formed 24-bit. With `thenWhiten`, each pixel
+// then goes through WhiteningFilter in the same pass over the image.
+void AutoColorBalance(ImageHandle& image, bool thenWhiten = false);
 
 // The whitening filter, in place, integer arithmetic: a pixel whose three
 // bytes are all >= 240 becomes white; else one whose bytes are all >= 210

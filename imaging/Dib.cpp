@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/Dib.h"
 
-#include "imaging/DibQImage.h"
 #include "imaging/RowBands.h"
 
 #include <algorithm>
@@ -159,21 +158,6 @@ std::optional<LogicalPalette> TMDIB::MakePalette(const uint8_t* header)
     return std::nullopt;
 }
 
-bool TMDIB::DrawToImage(PictureTarget& image)
-{
-    if (!layout_.valid)
-        return false;
-    // DibToQImage copies the rows top row first, each from
-    // Bits + (Height - 1 - row) x Stride, and takes over the colour table
-    // entry for entry as MakePalette reads it. A 24-bit picture needs no
-    // palette in Qt; the fixed cube only mattered for palette displays.
-    const QImage picture = DibToQImage(block_);
-    if (picture.isNull())
-        return false;
-    image.SetPicture(picture);
-    return true;
-}
-
 bool TMDIB::ApplyTable(const uint8_t (&table)[256], int channel)
 {
     if (!layout_.valid)
@@ -244,14 +228,21 @@ bool TMDIB::Levels(int low, int high, int channel)
 {
     if (!layout_.valid)
         return false;
-    if (high <= low)
+    uint8_t table[256];
+    if (!LevelsTable(low, high, table))
         return true;
+    return ApplyTable(table, channel);
+}
+
+bool TMDIB::LevelsTable(int low, int high, uint8_t (&table)[256])
+{
+    if (high <= low)
+        return false;
     const double d = 255.0 / (double(high) - double(low));
     const double offset = -double(low) * d;
-    uint8_t table[256];
     for (int v = 0; v < 256; ++v)
         table[v] = TruncToByte(offset + d * v);
-    return ApplyTable(table, channel);
+    return true;
 }
 
 ImageHandle CreateDib(int width, int height, int type)
@@ -276,32 +267,3 @@ ImageHandle CreateDib(int width, int height, int type)
     return dib;
 }
 
-ImageHandle BitmapToDib(const QImage& bitmap)
-{
-    switch (bitmap.format()) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_RGB888:
-    case QImage::Format_BGR888:
-        return QImageToDib(bitmap);
-    case QImage::Format_Indexed8: {
-        // An 8-bit block needs a table of 1..256 entries; a bitmap without
-        // one shows index i as grey i, as a table-less 8-bit block reads.
-        const int colours = bitmap.colorCount();
-        if (colours >= 1 && colours <= 256)
-            return QImageToDib(bitmap);
-        QImage copy = bitmap;
-        QList<QRgb> table = copy.colorTable();
-        if (table.isEmpty()) {
-            for (int i = 0; i < 256; ++i)
-                table.append(qRgb(i, i, i));
-        }
-        table.resize(256);
-        copy.setColorTable(table);
-        return QImageToDib(copy);
-    }
-    default:
-        return {};
-    }
-}

@@ -86,6 +86,9 @@ public:
     // truncated and clamped. high <= low, or another channel number, leaves
     // the image unchanged.
     bool Levels(int low, int high, int channel);
+    // The table Levels applies: false (and `table` untouched) when high <=
+    // low, which leaves the image as it is.
+    static bool LevelsTable(int low, int high, uint8_t (&table)[256]);
 
 private:
     bool ApplyTable(const uint8_t (&table)[256], int channel);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/DibQImage.h"
 
+#include "imaging/Dib.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -248,4 +250,49 @@ ImageHandle QImageToDib(const QImage& image)
             std::memcpy(dibRow(y0 + y), band.constScanLine(y), rowBytes);
     }
     return dib;
+}
+
+bool TMDIB::DrawToImage(PictureTarget& image)
+{
+    if (!layout_.valid)
+        return false;
+    // DibToQImage copies the rows top row first, each from
+    // Bits + (Height - 1 - row) x Stride, and takes over the colour table
+    // entry for entry as MakePalette reads it. A 24-bit picture needs no
+    // palette in Qt; the fixed cube only mattered for palette displays.
+    const QImage picture = DibToQImage(block_);
+    if (picture.isNull())
+        return false;
+    image.SetPicture(picture);
+    return true;
+}
+
+ImageHandle BitmapToDib(const QImage& bitmap)
+{
+    switch (bitmap.format()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Grayscale8:
+    case QImage::Format_RGB888:
+    case QImage::Format_BGR888:
+        return QImageToDib(bitmap);
+    case QImage::Format_Indexed8: {
+        // An 8-bit block needs a table of 1..256 entries; a bitmap without
+        // one shows index i as grey i, as a table-less 8-bit block reads.
+        const int colours = bitmap.colorCount();
+        if (colours >= 1 && colours <= 256)
+            return QImageToDib(bitmap);
+        QImage copy = bitmap;
+        QList<QRgb> table = copy.colorTable();
+        if (table.isEmpty()) {
+            for (int i = 0; i < 256; ++i)
+                table.append(qRgb(i, i, i));
+        }
+        table.resize(256);
+        copy.setColorTable(table);
+        return QImageToDib(copy);
+    }
+    default:
+        return {};
+    }
 }

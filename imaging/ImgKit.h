@@ -75,6 +75,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 
 // The information record: five 32-bit fields.
@@ -114,6 +115,16 @@ enum : int {
 ImageHandle ImgKitFileLoad(const QString& path);
 // The same for file content already in memory.
 ImageHandle ImgKitMemoryLoad(const QByteArray& bytes);
+// Both read the formats the layer has no reader of its own for through Qt's
+// image readers (ImgKitQt.cpp), which need Qt Gui. The layer's own readers
+// need only Qt Core (the library tolvane_imgkit):
+// Whether a file beginning with these bytes is for the layer's own readers
+// (JPEG, TIFF, BMP).
+bool ImgKitReadsItself(const uint8_t* head, std::size_t size);
+// ImgKitMemoryLoad for the layer's own formats; null for any other content.
+ImageHandle ImgKitOwnFormatDecode(const QByteArray& bytes);
+// ImgKitFileLoad with `decode` in place of ImgKitMemoryLoad.
+ImageHandle ImgKitFileLoadWith(const QString& path, ImageHandle (*decode)(const QByteArray&));
 
 // JPEG, 4:2:0, quality 1..100 (clamped). 8-bit grey → greyscale JPEG; 1-, 4-
 // and other 8-bit images are converted to 24 bits first.
@@ -154,10 +165,12 @@ JpegReduction JpegReductionFor(int width, int height, int boxWidth, int boxHeigh
 // rows [split, height) by another that skips the rows above (reading their
 // data without the inverse DCT or the colour conversion), the same bytes as
 // one decoder gives. The row where it splits, at a boundary of `rowGroup`
-// rows (an MCU row), a little below the middle since the lower part also
-// reads the upper part's data; 0 when the picture is decoded whole (below
-// 4 MB of pixels, or a row group too tall to split).
-int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes);
+// rows (an MCU row): below the middle, since the lower part also reads the
+// upper part's data, and the further below the more data the file has per
+// pixel (`dataBytes` of coded data for `pixelBytes` of pixels); 0 when the
+// picture is decoded whole (below 4 MB of pixels, or a row group too tall
+// to split).
+int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes, uint64_t dataBytes);
 ImageHandle ImgKitTiffDecode(const QByteArray& bytes);
 ImageHandle ImgKitBmpDecode(const QByteArray& bytes);
 bool ImgKitJpegEncode(const ImageHandle& image, int quality, QByteArray& out);

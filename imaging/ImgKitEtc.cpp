@@ -5,11 +5,8 @@
 
 #include "imaging/ImgKit.h"
 
-#include "imaging/DibQImage.h"
 #include "imaging/RowBands.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 
 #include <algorithm>
 #include <array>
@@ -496,20 +493,6 @@ ImageHandle ImgKitRectCut(const ImageHandle& image, int left, int top, int right
     }
     ClearTailBits(dst);
     return out;
-}
-
-bool ImgKitSetToClipBrd(const ImageHandle& image)
-{
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return false;
-    const QImage picture = DibToQImage(image);
-    if (picture.isNull())
-        return false;
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!clipboard)
-        return false;
-    clipboard->setImage(picture);
-    return true;
 }
 
 void ImgKitMemFree(ImageHandle& image)

@@ -4,9 +4,10 @@
 #include "imaging/ImgKit.h"
 
 #include "core/ArchiveFiles.h"
-#include "imaging/ImgKitQt.h"
 
 #include <QFile>
+#include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <QFileInfo>
 
@@ -20,26 +21,30 @@ constexpr qint64 kMaxFileBytes = qint64(kMaxDibBytes) + (qint64(1) << 20);
 
 // --- Loading ---------------------------------------------------------------
 
-ImageHandle ImgKitMemoryLoad(const QByteArray& bytes)
+bool ImgKitReadsItself(const uint8_t* d, std::size_t n)
 {
-    const auto* d = reinterpret_cast<const uint8_t*>(bytes.constData());
-    const qsizetype n = bytes.size();
     // FF D8 alone decides: a start-of-image followed by junk is a damaged
     // JPEG for our decoder to refuse, not something for a more lenient reader.
-    if (n >= 2 && d[0] == 0xFF && d[1] == 0xD8)
-        return ImgKitJpegDecode(bytes);
-    if (n >= 4
-        && ((d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0)
-            || (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43))))
-        return ImgKitTiffDecode(bytes);  // classic TIFF and BigTIFF
-    if (n >= 2 && d[0] == 'B' && d[1] == 'M')
-        return ImgKitBmpDecode(bytes);
-    if (n == 0)
-        return {};
-    return ImgKitQtDecode(bytes, nullptr);
+    return (n >= 2 && d[0] == 0xFF && d[1] == 0xD8)
+        || (n >= 4
+            && ((d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0)
+                || (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43))))  // TIFF, BigTIFF
+        || (n >= 2 && d[0] == 'B' && d[1] == 'M');
 }
 
-ImageHandle ImgKitFileLoad(const QString& path)
+ImageHandle ImgKitOwnFormatDecode(const QByteArray& bytes)
+{
+    const auto* d = reinterpret_cast<const uint8_t*>(bytes.constData());
+    if (!ImgKitReadsItself(d, std::size_t(bytes.size())))
+        return {};
+    if (d[0] == 0xFF)
+        return ImgKitJpegDecode(bytes);
+    if (d[0] == 'B')
+        return ImgKitBmpDecode(bytes);
+    return ImgKitTiffDecode(bytes);
+}
+
+ImageHandle ImgKitFileLoadWith(const QString& path, ImageHandle (*decode)(const QByteArray&))
 {
     if (path.isEmpty())
         return {};
@@ -51,10 +56,31 @@ ImageHandle ImgKitFileLoad(const QString& path)
     // One stat first: a file larger than any picture we take is not read.
     if (QFileInfo(ResolveExistingPath(path)).size() > kMaxFileBytes)
         return {};
-    FileRead read = ReadArchiveFile(path, kMaxFileBytes, true);
-    if (read.status != FileRead::Read || read.bytes.isEmpty())
+    // Into a block of the size the file has, made present at once (see
+    // ImageHandle::Allocate): a file of a scan is megabytes.
+    ImageHandle block;
+    std::size_t used = 0;
+    const FileRead read = ReadArchiveChunks(
+        path,
+        [&](const char* data, qsizetype n) {
+            if (std::size_t(n) > block.Size() - used)
+                return false;  // grown since it was opened
+            std::memcpy(block.Data() + used, data, std::size_t(n));
+            used += std::size_t(n);
+            return true;
+        },
+        true, [&](qint64 size) { block = ImageHandle::Allocate(std::size_t(std::clamp<qint64>(size, 1, kMaxFileBytes))); });
+    if (read.status == FileRead::TooLong) {
+        // Still being written, perhaps: read as it is now, within the limit.
+        const FileRead whole = ReadArchiveFile(path, kMaxFileBytes, true);
+        if (whole.status != FileRead::Read || whole.bytes.isEmpty())
+            return {};
+        return decode(whole.bytes);
+    }
+    if (read.status != FileRead::Read || used == 0)
         return {};
-    return ImgKitMemoryLoad(read.bytes);
+    // The decoders read the bytes only while they decode.
+    return decode(QByteArray::fromRawData(reinterpret_cast<const char*>(block.Data()), qsizetype(used)));
 }
 
 // --- Saving ----------------------------------------------------------------

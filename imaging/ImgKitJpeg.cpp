@@ -358,7 +358,7 @@ bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out, int box
         }
     } else if (const int split = reduction.eighths == 8 && boxWidth <= 0 && !jpeg_has_multiple_scans(&cinfo)
                                          && RowBandThreads() > 1
-                                     ? JpegSplitRow(height, cinfo.max_v_samp_factor * DCTSIZE, pixelBytes)
+                                     ? JpegSplitRow(height, cinfo.max_v_samp_factor * DCTSIZE, pixelBytes, size)
                                      : 0) {
         // Two decoders side by side, each from the file's start; this one's
         // work so far (the header) is not needed again.
@@ -389,13 +389,20 @@ bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out, int box
 
 }  // namespace
 
-int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes)
+int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes, uint64_t dataBytes)
 {
     if (pixelBytes < (uint64_t(4) << 20) || rowGroup <= 0 || height < 4 * rowGroup)
         return 0;
-    // The lower part reads the data of the upper one too, which is about a
-    // fifth of the work of decoding it: the parts are even at some 56 %.
-    const int split = int(int64_t(height) * 56 / 100) / rowGroup * rowGroup;
+    // Reading the data (D bytes) and making the rows (P bytes) take about
+    // 9.7 ms a MB and 0.4 ms a MB of pixels here (a 2480 x 3508 scan:
+    // 18.8 ms to read a noisy 2 MB file, 10.3 ms for the rest). The upper
+    // part does both for its share f, the lower part reads all the data and
+    // makes the rest of the rows: f (D' + P') = D' + (1 - f) P' with D' =
+    // 24 D and P' = P gives f = (24 D + P) / (24 D + 2 P), 56 % for a smooth
+    // page, 74 % for that noisy one.
+    const double d = 24.0 * double(dataBytes), p = double(pixelBytes);
+    const double share = std::clamp((d + p) / (d + 2 * p), 0.5, 0.9);
+    const int split = int(double(height) * share) / rowGroup * rowGroup;
     return split > 0 && split < height ? split : 0;
 }
 

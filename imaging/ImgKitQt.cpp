@@ -10,9 +10,13 @@
 
 #include "imaging/ImgKitQt.h"
 
+#include "imaging/ImgKit.h"
+
 #include "imaging/DibQImage.h"
 
 #include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QImageReader>
 
 #include <algorithm>
@@ -537,4 +541,32 @@ ImageHandle ImgKitQtDecode(const QByteArray& bytes, const char* format)
     if (!reader.read(&image) || image.isNull() || image.size() != expected)
         return {};
     return QImageToDib(image);
+}
+
+bool ImgKitSetToClipBrd(const ImageHandle& image)
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return false;
+    const QImage picture = DibToQImage(image);
+    if (picture.isNull())
+        return false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->setImage(picture);
+    return true;
+}
+
+ImageHandle ImgKitMemoryLoad(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    if (ImgKitReadsItself(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())))
+        return ImgKitOwnFormatDecode(bytes);
+    return ImgKitQtDecode(bytes, nullptr);
+}
+
+ImageHandle ImgKitFileLoad(const QString& path)
+{
+    return ImgKitFileLoadWith(path, ImgKitMemoryLoad);
 }

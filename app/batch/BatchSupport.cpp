@@ -3,6 +3,7 @@
 
 #include "core/ArchiveFiles.h"
 #include "core/Categories.h"
+#include "core/ExitWatchdog.h"
 #include "core/NetLock.h"
 #include "core/WriteGuard.h"
 
@@ -233,6 +234,15 @@ bool WantsHelp(const QStringList& args)
             return true;
     }
     return false;
+}
+
+int CommandDone(int status)
+{
+    constexpr int kEndSeconds = 15;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    EndWithin(status, kEndSeconds);
+    return status;
 }
 
 QString WhyNoImage(const QString& path)

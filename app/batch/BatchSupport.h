@@ -86,6 +86,11 @@ Processing ProcessingFrom(const Arguments& args);
 
 // True when "--help" or "-h" comes before any "--".
 bool WantsHelp(const QStringList& args);
+// A command's work is done: every page is written and every line printed
+// (flushed here). The end that is left (a scanner backend's above all) gets
+// a bounded time, its leak check included in the sanitizer builds. Returns
+// `status`.
+int CommandDone(int status);
 
 // Why a file gave no image: the system's reason when it cannot be opened and
 // read, else that its content is no image the program reads.

@@ -5,6 +5,8 @@
 
 #include "tests/batch/BatchTestSupport.h"
 
+#include "imaging/DibQImage.h"
+
 namespace {
 
 using namespace batchtest;
@@ -157,6 +159,41 @@ TEST_F(BatchTest, OtherDepthsAreBroughtTo24Bits)
     ImgKitInfo info{};
     ASSERT_TRUE(ImgKitImageInfo(ImgKitFileLoad(O("p.bmp")), info));
     EXPECT_EQ(info.bitCount, 24);
+}
+
+// process of a JPEG, TIFF or BMP file is done by tolvane-batch itself, which
+// starts without Qt Gui (and the libraries of the other commands); any other
+// format, and every other command, by the commands it loads. Both give what
+// intake makes of the file.
+TEST_F(BatchTest, OwnFormatsAreProcessedWithoutQtGuiOthersByTheCommands)
+{
+    const ImageHandle picture = MakePicture(700, 990);
+    struct Case {
+        const char* name;
+        bool withoutGui;
+    };
+    const Case cases[] = {{"in.jpg", true}, {"in.tif", true}, {"in.bmp", true}, {"in.png", false}};
+    ASSERT_TRUE(ImgKitJpegFileSave(O("in.jpg"), picture, 90));
+    ASSERT_TRUE(ImgKitTiffFileSave(O("in.tif"), picture));
+    ASSERT_TRUE(ImgKitBmpFileSave(O("in.bmp"), picture));
+    ASSERT_TRUE(DibToQImage(picture).save(O("in.png")));
+    QProcessEnvironment env = Env();
+    env.insert("LD_DEBUG", "files");
+    for (const Case& c : cases) {
+        const PageImages expected = Expected(O(c.name), DefaultSettings());
+        ASSERT_TRUE(expected.page) << c.name;
+        const Outcome run = Batch({"process", O(c.name), O("p.bmp"), O("t.bmp")}, env);
+        ASSERT_EQ(run.exitCode, 0) << c.name;  // (its standard error holds the loader's lines)
+        EXPECT_EQ(ReadAll(O("p.bmp")), Bmp(expected.page)) << c.name;
+        EXPECT_EQ(ReadAll(O("t.bmp")), Bmp(expected.thumbnail)) << c.name;
+        // The loader names every library it loads.
+        EXPECT_EQ(!run.err.contains("libQt6Gui.so"), c.withoutGui) << c.name;
+        EXPECT_EQ(!run.err.contains("tolvane-batch-commands.so"), c.withoutGui) << c.name;
+    }
+    // Another command loads the commands: the help, here.
+    const Outcome help = Batch({"--help"}, env);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.err.contains("tolvane-batch-commands.so"));
 }
 
 // --- Help and bad arguments ----------------------------------------------------------

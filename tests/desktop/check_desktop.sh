@@ -34,6 +34,11 @@ done
 module="$prefix/share/tolvane/tolvane-tesseract.so"
 [ -s "$module" ] || fail "the recognition module is not installed"
 ! ldd "$module" | grep -q 'not found' || fail "the recognition module's libraries are not found"
+# So are tolvane-batch's commands (all but process of a JPEG, TIFF or BMP).
+commands="$prefix/share/tolvane/tolvane-batch-commands.so"
+[ -s "$commands" ] || fail "the commands module is not installed"
+! ldd "$commands" | grep -q 'not found' || fail "the commands module's libraries are not found"
+"$prefix/tolvane-batch" --help > /dev/null || fail "the installed tolvane-batch does not find its commands"
 
 # The user's folders: an older entry from elsewhere is replaced, not doubled.
 export XDG_DATA_HOME="$work/data"

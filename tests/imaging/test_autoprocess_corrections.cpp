@@ -464,7 +464,8 @@ TEST(Corrections, RandomPicturesMatchThePlainRules)
     for (int round = 0; round < 60; ++round) {
         const int w = 1 + int(rng() % 37), h = 1 + int(rng() % 23);
         // Narrow value ranges make the bounds fall on the percent limits.
-        const int base = int(rng() % 200), span = 1 + int(rng() % 56);
+        const int base = round % 3 == 0 ? 200 + int(rng() % 40) : int(rng() % 200);
+        const int span = 1 + int(rng() % (round % 3 == 0 ? 16 : 56));
         ImageHandle picture = ImageHandle::NewDib(w, h, 24);
         for (int y = 0; y < h; ++y)
             for (int i = 0; i < w * 3; ++i)
@@ -487,6 +488,12 @@ TEST(Corrections, RandomPicturesMatchThePlainRules)
         EXPECT_TRUE(EachPixel(picture, white, WhitenedRule)) << where;
         EXPECT_EQ(std::vector<uint8_t>(white.Data(), white.Data() + 40),
                   std::vector<uint8_t>(picture.Data(), picture.Data() + 40));
+
+        // Balance and whitening in one pass: the two one after the other.
+        ImageHandle both = Clone(picture);
+        AutoColorBalance(both, true);
+        WhiteningFilter(plainBalance);
+        EXPECT_EQ(Bytes(both), Bytes(plainBalance)) << where;
     }
 }
 

@@ -130,6 +130,7 @@ TEST_F(RowBandsTest, SharedPassesGiveTheBytesOfOneThread)
         {"bilinear", [](const ImageHandle& s) { return Resampled(s, WidthOf(s) * 3 / 4 + 1, HeightOf(s) * 5 / 4, true); }},
         {"image size", [](const ImageHandle& s) { return ImgKitImageSize(s, WidthOf(s) / 3 + 1, HeightOf(s) / 2 + 1); }},
         {"colour balance", InPlace([](ImageHandle& h) { AutoColorBalance(h); })},
+        {"colour balance and whitening", InPlace([](ImageHandle& h) { AutoColorBalance(h, true); })},
         {"contrast", InPlace([](ImageHandle& h) { AutoContrast(h); })},
         {"whitening", InPlace([](ImageHandle& h) { WhiteningFilter(h); })},
         {"gamma", InPlace([](ImageHandle& h) { TMDIB(h).Gamma(180); })},
@@ -257,7 +258,7 @@ TEST_F(RowBandsTest, AJpegDecodedInTwoPartsIsTheJpegDecodedWhole)
         ASSERT_FALSE(jpeg.isEmpty());
         const int group = c.subsampling == TJSAMP_420 || c.subsampling == TJSAMP_440 ? 16 : 8;
         const uint64_t bytes = uint64_t(DibStride(c.width, c.subsampling == TJSAMP_GRAY ? 8 : 24)) * c.height;
-        EXPECT_GT(JpegSplitRow(c.height, group, bytes), 0) << c.width << " x " << c.height;
+        EXPECT_GT(JpegSplitRow(c.height, group, bytes, uint64_t(jpeg.size())), 0) << c.width << " x " << c.height;
         SetRowBandThreads(1);
         const ImageHandle whole = ImgKitJpegDecode(jpeg);
         ASSERT_TRUE(whole);
@@ -281,9 +282,20 @@ TEST_F(RowBandsTest, AJpegDecodedInTwoPartsIsTheJpegDecodedWhole)
         }
     }
     // Below 4 MB, or too few row groups: whole.
-    EXPECT_EQ(JpegSplitRow(1000, 16, (uint64_t(4) << 20) - 1), 0);
-    EXPECT_EQ(JpegSplitRow(63, 16, uint64_t(64) << 20), 0);
-    EXPECT_EQ(JpegSplitRow(3508, 16, uint64_t(26) << 20) % 16, 0);
+    EXPECT_EQ(JpegSplitRow(1000, 16, (uint64_t(4) << 20) - 1, 1 << 20), 0);
+    EXPECT_EQ(JpegSplitRow(63, 16, uint64_t(64) << 20, 1 << 20), 0);
+    // An A4 scan: whole row groups, below the middle, and lower the more
+    // data it has per pixel (a noisy scan's data take longer to read than
+    // its rows to make), never at the very end.
+    int last = 3508 / 2 / 16 * 16;
+    for (const uint64_t data : {uint64_t(0), uint64_t(900) << 10, uint64_t(2) << 20, uint64_t(26) << 20}) {
+        const int split = JpegSplitRow(3508, 16, uint64_t(26) << 20, data);
+        EXPECT_EQ(split % 16, 0) << data;
+        EXPECT_GE(split, last) << data;
+        EXPECT_LE(split, 3508 * 9 / 10) << data;
+        last = split;
+    }
+    EXPECT_GT(last, JpegSplitRow(3508, 16, uint64_t(26) << 20, uint64_t(2) << 20));
 }
 
 }  // namespace

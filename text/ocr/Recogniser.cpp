@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "core/ProgramModules.h"
 #include "text/ocr/TesseractModule.h"
 
 #include <dlfcn.h>
@@ -39,22 +40,6 @@ QStringList DataFolders()
             QStringLiteral("/usr/share/tesseract-ocr/4.00/tessdata")};
 }
 
-// The folders the Tesseract module may be in: the program's share/tolvane,
-// as installed, then where the build put it.
-QStringList ModuleFolders()
-{
-    QStringList folders;
-    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    if (!program.isEmpty()) {
-        const QString dir = QFileInfo(program).path();
-        folders << dir + QStringLiteral("/share/tolvane");
-    }
-#ifdef TOLVANE_MODULE_BUILD_DIR
-    folders << QStringLiteral(TOLVANE_MODULE_BUILD_DIR);
-#endif
-    return folders;
-}
-
 std::once_flag moduleOnce;
 TesseractRecogniser recognise = nullptr;
 std::atomic<TesseractRelease> releaseOnceLoaded{nullptr};
@@ -77,7 +62,7 @@ TesseractRecogniser LoadTesseract(QString* why)
 {
     std::call_once(moduleOnce, [] {
         QStringList tried;
-        for (const QString& folder : ModuleFolders()) {
+        for (const QString& folder : ProgramModuleFolders()) {
             const QString path = folder + QLatin1Char('/') + QLatin1String(kTesseractModuleName);
             if (!QFileInfo(path).isFile())
                 continue;
@@ -99,7 +84,7 @@ TesseractRecogniser LoadTesseract(QString* why)
         }
         failure = QStringLiteral("The recognition module %1 cannot be loaded (%2)")
                       .arg(QLatin1String(kTesseractModuleName),
-                           tried.isEmpty() ? QStringLiteral("not found in %1").arg(ModuleFolders().join(u", "))
+                           tried.isEmpty() ? QStringLiteral("not found in %1").arg(ProgramModuleFolders().join(u", "))
                                            : tried.join(u"; "));
     });
     if (!recognise && why)

@@ -171,6 +171,19 @@ JpegReduction JpegReductionFor(int width, int height, int boxWidth, int boxHeigh
 // picture is decoded whole (below 4 MB of pixels, or a row group too tall
 // to split).
 int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes, uint64_t dataBytes);
+// While one lives, the decodes on its thread are never split: for a caller
+// that decodes pages side by side, whose cores are busy already, and to
+// whom a second decoder would only read the data twice.
+class WholeJpegDecodes {
+public:
+    WholeJpegDecodes();
+    ~WholeJpegDecodes();
+    WholeJpegDecodes(const WholeJpegDecodes&) = delete;
+    WholeJpegDecodes& operator=(const WholeJpegDecodes&) = delete;
+
+private:
+    bool before_;
+};
 ImageHandle ImgKitTiffDecode(const QByteArray& bytes);
 ImageHandle ImgKitBmpDecode(const QByteArray& bytes);
 bool ImgKitJpegEncode(const ImageHandle& image, int quality, QByteArray& out);

@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
@@ -160,6 +161,9 @@ void OutputMessage(j_common_ptr) {}
 // six bytes per pixel of a 24-bit one, eight bytes per pixel of a CMYK
 // picture (whose four samples per pixel stay within kMaxDibBytes, below).
 // The rest is working memory of a few rows, a few MB at the widest.
+// Set by WholeJpegDecodes on its thread.
+thread_local bool wholeDecodes = false;
+
 constexpr long kMaxLibjpegMemory = long(2 * kMaxDibBytes) + (64L << 20);
 
 // Rows per jpeg_read_scanlines call: more than libjpeg ever gives at once
@@ -357,7 +361,7 @@ bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out, int box
             }
         }
     } else if (const int split = reduction.eighths == 8 && boxWidth <= 0 && !jpeg_has_multiple_scans(&cinfo)
-                                         && RowBandThreads() > 1
+                                         && RowBandThreads() > 1 && !wholeDecodes
                                      ? JpegSplitRow(height, cinfo.max_v_samp_factor * DCTSIZE, pixelBytes, size)
                                      : 0) {
         // Two decoders side by side, each from the file's start; this one's
@@ -388,6 +392,13 @@ bool DecodeInto(const uint8_t* data, std::size_t size, ImageHandle* out, int box
 }
 
 }  // namespace
+
+WholeJpegDecodes::WholeJpegDecodes() : before_(std::exchange(wholeDecodes, true)) {}
+
+WholeJpegDecodes::~WholeJpegDecodes()
+{
+    wholeDecodes = before_;
+}
 
 int JpegSplitRow(int height, int rowGroup, uint64_t pixelBytes, uint64_t dataBytes)
 {

@@ -370,6 +370,8 @@ int RunAdd(const QStringList& argv)
         if (StopSignal())
             return p;  // never stored: the loop stops first
         try {
+            // Two pages are made side by side: each decoder on one core.
+            const WholeJpegDecodes whole;
             ImageHandle image = LoadImportedFile(path, pluginLoad);
             if (!image) {
                 p.error = QStringLiteral("cannot read an image from '%1': %2").arg(path, WhyNoImage(path));

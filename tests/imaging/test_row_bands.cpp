@@ -277,6 +277,10 @@ TEST_F(RowBandsTest, AJpegDecodedInTwoPartsIsTheJpegDecodedWhole)
         for (int threads : {2, 3}) {
             SetRowBandThreads(threads);
             EXPECT_EQ(Bytes(ImgKitJpegDecode(jpeg)), Bytes(whole)) << c.width << " x " << c.height << " on " << threads;
+            {
+                const WholeJpegDecodes oneDecoder;
+                EXPECT_EQ(Bytes(ImgKitJpegDecode(jpeg)), Bytes(whole)) << c.width << " x " << c.height;
+            }
             for (const QByteArray* bad : damaged)
                 EXPECT_FALSE(ImgKitJpegDecode(*bad)) << c.width << " x " << c.height;
         }

@@ -9,6 +9,7 @@
 #include "imaging/ImgKit.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -65,6 +66,35 @@ TEST(ImageHandleForOverwrite, JpegRowsDecodedIntoReusedMemoryHaveCleanPadding)
         ASSERT_TRUE(grey);
         EXPECT_TRUE(PaddingIsZero(grey)) << "grey width " << w;
     }
+}
+
+// Every block comes zeroed, whatever memory it is made of (the heap's freed
+// blocks are dirtied first); blocks of 1 to 32 MiB come aligned to whole
+// 2 MiB pages (made present at once), the others from the heap as they are.
+TEST(ImageHandleAllocate, BlocksOfEverySizeComeZeroedAndPageSizedOnesAligned)
+{
+    constexpr std::size_t kMiB = std::size_t(1) << 20;
+    for (const std::size_t bytes : {std::size_t(1000), kMiB - 1, kMiB, std::size_t(4500000), std::size_t(26100000),
+                                    32 * kMiB, 32 * kMiB + 1, std::size_t(40000000)}) {
+        DirtyTheHeap(bytes);
+        const ImageHandle block = ImageHandle::Allocate(bytes);
+        ASSERT_TRUE(block) << bytes;
+        EXPECT_EQ(block.Size(), bytes);
+        const uint8_t* d = block.Data();
+        EXPECT_TRUE(std::all_of(d, d + bytes, [](uint8_t b) { return b == 0; })) << bytes;
+        const bool pageSized = bytes >= kMiB && bytes <= 32 * kMiB;
+        if (pageSized) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(d) % (2 * kMiB), 0u) << bytes;
+        }
+    }
+    // A DIB of a scan's size: its pixels zero too, its header written.
+    DirtyTheHeap(40 + std::size_t(DibStride(2480, 24)) * 3508);
+    const ImageHandle scan = ImageHandle::NewDib(2480, 3508, 24);
+    ASSERT_TRUE(scan);
+    const DibLayout l = DibLayoutOf(scan);
+    ASSERT_TRUE(l.valid);
+    EXPECT_EQ(l.width, 2480);
+    EXPECT_TRUE(std::all_of(scan.Data() + l.bitsOffset, scan.Data() + scan.Size(), [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -40,6 +42,60 @@ protected:
         return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
 };
+
+// --- The layer's own readers ----------------------------------------------------
+
+std::vector<uint8_t> BlockOf(const ImageHandle& image)
+{
+    return image ? std::vector<uint8_t>(image.Data(), image.Data() + image.Size()) : std::vector<uint8_t>();
+}
+
+// JPEG, TIFF and BMP are read by the layer itself (and by tolvane-batch
+// without Qt Gui), by their first bytes; anything else only through Qt's
+// readers. A file is read whole into a block of its size, large or small,
+// and gives what its bytes give in memory.
+TEST_F(ImgKitFiles, OwnReadersTakeJpegTiffAndBmpByTheirFirstBytes)
+{
+    const std::pair<QByteArray, bool> heads[] = {
+        {QByteArray("\xFF\xD8", 2), true},      {QByteArray("\xFF", 1), false},
+        {QByteArray("II*\0", 4), true},          {QByteArray("II+\0", 4), true},
+        {QByteArray("II*", 3), false},           {QByteArray("MM\0*", 4), true},
+        {QByteArray("MM\0+", 4), true},          {QByteArray("MM*\0", 4), false},
+        {QByteArray("BM", 2), true},             {QByteArray("B", 1), false},
+        {QByteArray("\x89PNG\r\n", 6), false}, {QByteArray("GIF89a", 6), false},
+        {QByteArray(), false},
+    };
+    for (const auto& [head, own] : heads)
+        EXPECT_EQ(ImgKitReadsItself(reinterpret_cast<const uint8_t*>(head.constData()), std::size_t(head.size())), own)
+            << head.toHex().constData();
+
+    // Below and above 1 MiB of file (a block of its own from the heap, or
+    // whole huge pages).
+    for (const int side : {60, 900}) {
+        const ImageHandle picture = MakeSmooth(side, side * 4 / 3);
+        const QString stem = QStringLiteral("own%1").arg(side);
+        ASSERT_TRUE(ImgKitJpegFileSave(Path(stem + ".jpg"), picture, 95));
+        ASSERT_TRUE(ImgKitTiffFileSave(Path(stem + ".tif"), picture));
+        ASSERT_TRUE(ImgKitBmpFileSave(Path(stem + ".bmp"), picture));
+        ASSERT_TRUE(DibToQImage(picture).save(Path(stem + ".png")));
+        for (const char* ext : {".jpg", ".tif", ".bmp", ".png"}) {
+            const QString path = Path(stem + ext);
+            const QByteArray bytes = ReadBytes(path);
+            const ImageHandle inMemory = ImgKitMemoryLoad(bytes);
+            ASSERT_TRUE(inMemory) << path.toStdString();
+            EXPECT_EQ(BlockOf(ImgKitFileLoad(path)), BlockOf(inMemory)) << path.toStdString();
+            const bool own = std::strcmp(ext, ".png") != 0;
+            const ImageHandle byOwn = ImgKitFileLoadWith(path, ImgKitOwnFormatDecode);
+            EXPECT_EQ(bool(byOwn), own) << path.toStdString();
+            if (own) {
+                EXPECT_EQ(BlockOf(byOwn), BlockOf(inMemory)) << path.toStdString();
+            }
+        }
+    }
+    ASSERT_TRUE(QFile(Path("empty.jpg")).open(QIODevice::WriteOnly));
+    EXPECT_FALSE(ImgKitFileLoad(Path("empty.jpg")));
+    EXPECT_FALSE(ImgKitFileLoadWith(Path("empty.jpg"), ImgKitOwnFormatDecode));
+}
 
 // --- Round trips -----------------------------------------------------------
 

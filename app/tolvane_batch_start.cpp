@@ -36,25 +36,15 @@ using BatchMain = int (*)(int, char**);
 // unloaded: the commands' threads and exit handlers live to the end.
 int RunCommands(int argc, char* argv[])
 {
-    QStringList tried;
-    for (const QString& folder : ProgramModuleFolders()) {
-        const QString path = folder + QLatin1Char('/') + QLatin1String(kCommandsModule);
-        if (!QFileInfo(path).isFile())
-            continue;
-        void* module = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-        if (!module) {
-            tried << QString::fromLocal8Bit(::dlerror());
-            continue;
-        }
-        if (const auto run = reinterpret_cast<BatchMain>(::dlsym(module, "TolvaneBatchMain")))
-            return run(argc, argv);
-        tried << QStringLiteral("%1 is not the commands module").arg(path);
-    }
-    std::fprintf(stderr, "%s: the commands module %s cannot be loaded (%s)\n", kProgram, kCommandsModule,
-                 (tried.isEmpty() ? QStringLiteral("not found in %1").arg(ProgramModuleFolders().join(u", "))
-                                  : tried.join(u"; "))
-                     .toLocal8Bit()
-                     .constData());
+    BatchMain run = nullptr;
+    QString why;
+    LoadProgramModule(kCommandsModule, QStringLiteral("commands module"), [&](void* module) {
+        run = reinterpret_cast<BatchMain>(::dlsym(module, "TolvaneBatchMain"));
+        return run != nullptr;
+    }, &why);
+    if (run)
+        return run(argc, argv);
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.toLocal8Bit().constData());
     return kExitFailure;
 }
 

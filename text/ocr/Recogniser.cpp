@@ -61,31 +61,18 @@ void ReleaseRecognitionEngine()
 TesseractRecogniser LoadTesseract(QString* why)
 {
     std::call_once(moduleOnce, [] {
-        QStringList tried;
-        for (const QString& folder : ProgramModuleFolders()) {
-            const QString path = folder + QLatin1Char('/') + QLatin1String(kTesseractModuleName);
-            if (!QFileInfo(path).isFile())
-                continue;
-            // Never unloaded: its engines live in threads' storage until the
-            // threads end.
-            void* module = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-            if (!module) {
-                tried << QString::fromLocal8Bit(::dlerror());
-                continue;
-            }
+        // Never unloaded: its engines live in threads' storage until the
+        // threads end.
+        LoadProgramModule(kTesseractModuleName, QStringLiteral("recognition module"), [](void* module) {
             recognise = reinterpret_cast<TesseractRecogniser>(::dlsym(module, "TolvaneRecogniseWithTesseract"));
             const auto release = reinterpret_cast<TesseractRelease>(::dlsym(module, "TolvaneReleaseTesseract"));
             if (recognise && release) {
                 releaseOnceLoaded.store(release);
-                return;
+                return true;
             }
             recognise = nullptr;
-            tried << QStringLiteral("%1 is not the recognition module").arg(path);
-        }
-        failure = QStringLiteral("The recognition module %1 cannot be loaded (%2)")
-                      .arg(QLatin1String(kTesseractModuleName),
-                           tried.isEmpty() ? QStringLiteral("not found in %1").arg(ProgramModuleFolders().join(u", "))
-                                           : tried.join(u"; "));
+            return false;
+        }, &failure);
     });
     if (!recognise && why)
         *why = failure;

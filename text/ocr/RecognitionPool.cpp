@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/ocr/RecognitionPool.h"
 
+#include <QThread>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 struct RecognitionPool::State {
     RecognitionLanguages languages;
@@ -43,17 +46,19 @@ RecognitionPool::RecognitionPool(RecognitionLanguages languages, int threads, QO
     state_->languages = std::move(languages);
     if (threads <= 0)
         threads = qMax(1, QThread::idealThreadCount());
+    // std::thread, joined: a QThread's wait() returns before its thread has
+    // run the destructors of its thread storage (Qt's own thread data, the
+    // engines), which would then run while the program goes on, or ends.
     for (int i = 0; i < threads; ++i) {
-        QThread* thread = QThread::create([this] {
-            LowestPriority();
-            Work();
-            // Before the thread is seen to finish: QThreads are detached,
-            // and what they keep until their end would otherwise be torn
-            // down while the program goes on, or ends.
-            ReleaseRecognitionEngine();
-        });
-        thread->start();
-        threads_.push_back(thread);
+        try {
+            threads_.emplace_back([this] {
+                LowestPriority();
+                Work();
+                ReleaseRecognitionEngine();
+            });
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: the ones started do the work
+        }
     }
 }
 
@@ -67,10 +72,8 @@ RecognitionPool::~RecognitionPool()
             flag->store(true);
     }
     state_->wake.notify_all();
-    for (QThread* thread : threads_) {
-        thread->wait();
-        delete thread;
-    }
+    for (std::thread& thread : threads_)
+        thread.join();
 }
 
 void RecognitionPool::Submit(quint64 id, std::function<QImage()> load)

@@ -10,10 +10,11 @@
 #include "text/ocr/Recogniser.h"
 
 #include <QObject>
-#include <QThread>
 
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 class RecognitionPool : public QObject {
     Q_OBJECT
@@ -38,6 +39,6 @@ signals:
 private:
     struct State;
     std::shared_ptr<State> state_;
-    std::vector<QThread*> threads_;
+    std::vector<std::thread> threads_;
     void Work();
 };

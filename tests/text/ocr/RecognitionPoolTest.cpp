@@ -57,6 +57,12 @@ struct Gate {
     }
 };
 
+// Counts the ends of the threads that made one.
+struct Kept {
+    ~Kept() { ++ended; }
+    static inline std::atomic<int> ended{0};
+};
+
 class RecognitionPoolTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -155,6 +161,30 @@ TEST_F(RecognitionPoolTest, CancelledJobsGiveNoResult)
     EXPECT_EQ(results_.size(), 2u);
     EXPECT_TRUE(results_.count(2) && results_.count(4));
     EXPECT_EQ(loaded, (std::set<quint64>{1, 2, 4}));
+}
+
+TEST_F(RecognitionPoolTest, AGonePoolsWorkersHaveEndedWithTheirStorage)
+{
+    // What a worker keeps in its thread storage (an engine, Qt's data of the
+    // thread) is torn down before the pool's destructor returns, never while
+    // the program goes on, or ends.
+    Kept::ended = 0;
+    for (int round = 1; round <= 20; ++round) {
+        {
+            RecognitionPool pool(languages_, 2);
+            Gate gate;
+            for (quint64 id = 0; id < 2; ++id)
+                pool.Submit(id, [&] {
+                    thread_local Kept kept;
+                    gate.Pass();  // each worker holds one job: both keep one
+                    return QImage();
+                });
+            ASSERT_TRUE(QTest::qWaitFor([&] { return gate.waiting == 2; }, kHangMs));
+            gate.Open();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return pool.Pending() == 0; }, kHangMs));
+        }
+        ASSERT_EQ(Kept::ended.load(), 2 * round) << "round " << round;
+    }
 }
 
 TEST_F(RecognitionPoolTest, DestructionDuringAPageDoesNotWaitForItsEnd)
